@@ -1,0 +1,27 @@
+#include "afx/SingleLock.h"
+
+CSingleLock::CSingleLock(CSyncObject* pObject, BOOL bInitialLock)
+    : m_pObject(pObject)
+{
+    if (bInitialLock)
+        Lock();
+}
+
+CSingleLock::~CSingleLock()
+{
+    Unlock();
+}
+
+BOOL CSingleLock::Lock(DWORD dwTimeout)
+{
+    if (!m_bAcquired)
+        m_bAcquired = m_pObject->Lock(dwTimeout);
+    return m_bAcquired;
+}
+
+BOOL CSingleLock::Unlock()
+{
+    if (m_bAcquired)
+        m_bAcquired = !m_pObject->Unlock();
+    return !m_bAcquired;
+}

@@ -1,0 +1,44 @@
+#pragma once
+
+#include "afx/AfxDefs.h"
+
+#ifdef SECTORIX_BUILD
+#define SECTORIX_API __declspec(dllexport)
+#else
+#define SECTORIX_API __declspec(dllimport)
+#endif
+
+// First argument of every notification to the host; the second is the source concerned.
+enum eWatchguardState
+{
+    WatchguardStopped = 0,
+    WatchguardStarted = 1,
+    MediaRemoved = 2,
+    MediaInserted = 3,
+    StatusTerminate = 4
+};
+
+// The kind of a card source; the values are handed to hosts unchanged.
+enum eSectorixType
+{
+    TypeRT9ABurst = 0,
+    TypeSPIDirect = 1,
+    TypeTelvane = 2,
+    TypeDrive = 3,
+    TypeCSM = 10,
+    TypeImageFile = 20
+};
+
+namespace Sectorix
+{
+
+enum ActivationMode
+{
+    SetActive = 0,
+    ActivateOnly = 1,
+    DeactivateOnly = 2
+};
+
+const UINT SectorSize = 512;
+
+}

@@ -1,0 +1,122 @@
+#pragma once
+
+#include "Sectorix/SectorixDefs.h"
+#include "afx/CriticalSection.h"
+#include "afx/Event.h"
+#include "afx/PtrArray.h"
+#include "afx/String.h"
+#include "afx/WinThread.h"
+
+#include <functional>
+#include <vector>
+
+class CMutex;
+class CSectorix;
+
+namespace Sectorix
+{
+class CWatchguardWnd;
+}
+
+// The library's own user-interface thread: it owns every card source, keeps
+// at most one active, polls idle sources for media and tells the host.
+class SECTORIX_API CWatchguard : public CWinThread
+{
+    DECLARE_DYNCREATE(CWatchguard)
+    friend class Sectorix::CWatchguardWnd;
+
+public:
+    // Holds one kind of source for this process across the machine: a named
+    // mutex taken without waiting, counted per successful Lock.
+    class SECTORIX_API CWatchguardMutex
+    {
+    public:
+        CWatchguardMutex() = default;
+        ~CWatchguardMutex();
+
+        CWatchguardMutex(const CWatchguardMutex&) = delete;
+        CWatchguardMutex& operator=(const CWatchguardMutex&) = delete;
+
+        bool Lock(const wchar_t* name);
+        void Unlock();
+        bool isEnabled() const { return m_pMutex != nullptr; }
+        bool isOwned() const { return m_nLocks > 0; }
+
+    private:
+        CMutex* m_pMutex = nullptr;
+        int m_nLocks = 0;
+    };
+
+    typedef std::function<void(eWatchguardState, CSectorix*)> NotifyCallback;
+
+    ~CWatchguard() override;
+
+    virtual void EnableNotificationMessages(UINT message, NotifyCallback callback);
+    virtual void EnableNotificationMessages(DWORD threadId, HWND window, UINT message);
+    virtual void Enable(bool enable);
+    virtual bool ActivateSectorix(CSectorix* pSource, Sectorix::ActivationMode mode);
+
+    void SendNotification(eWatchguardState state, CSectorix* pSource);
+
+    CSectorix* GetActiveSectorix() const { return m_pActive; }
+    CSectorix* Find(CRuntimeClass* pClass, DWORD unit);
+    bool isValid(CSectorix* pSource);
+    void Remove(CSectorix* pSource, bool keep);
+
+    bool IsEnabled() const { return m_bEnabled; }
+    CWinThread* GetAlertableThread() const { return m_pAlertableThread; }
+    const CWatchguardMutex& LockStateDrive() const { return m_mutexDrive; }
+    const CWatchguardMutex& LockStateSPI() const { return m_mutexSPI; }
+    const CWatchguardMutex& LockStateCSM() const { return m_mutexCSM; }
+
+    bool TelvaneStartCommunication();
+    bool TelvaneEndCommunication();
+    bool TelvaneGetError(unsigned short* code, const wchar_t* text);
+
+    void EnableLogMessages(DWORD threadId, HWND window, UINT message);
+    void SendLogMessage(const wchar_t* text, DWORD code);
+    void SetLogFolder(const CString& folder);
+    const CString& GetLogFolder() const;
+
+protected:
+    CWatchguard();
+
+    virtual void OnWatchTimer();
+
+    void Add(CSectorix* pSource, bool test);
+    void PostDelayed(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam, DWORD delay);
+
+    BOOL InitInstance() override;
+    int ExitInstance() override;
+    BOOL PreTranslateMessage(MSG* pMsg) override;
+    BOOL OnIdle(LONG lCount) override;
+
+    static UINT AlertableThreadMain(void* pParam);
+
+private:
+    NotifyCallback GetNotifyCallback();
+    void Notify(eWatchguardState state, CSectorix* pSource);
+    void PostDueDelayed();
+
+    CCriticalSection m_lock;
+    CEvent m_evStop;
+    CTypedPtrArray<CPtrArray, CSectorix*> m_sources;
+    CTypedPtrArray<CPtrArray, CSectorix*> m_removed;
+    std::vector<MSG> m_delayed;
+    CEvent m_evWake;
+    CSectorix* volatile m_pActive = nullptr;
+    Sectorix::CWatchguardWnd* m_pWnd = nullptr;
+    volatile bool m_bEnabled = true;
+    NotifyCallback m_fnNotify;
+    CCriticalSection m_notifyLock;
+    volatile UINT m_nNotifyMsg = 0;
+    volatile DWORD m_dwLogThread = 0;
+    HWND volatile m_hLogWnd = nullptr;
+    volatile UINT m_nLogMsg = 0;
+    CWatchguardMutex m_mutexDrive;
+    CWatchguardMutex m_mutexSPI;
+    CWatchguardMutex m_mutexCSM;
+    CWatchguardMutex m_mutexTelvane;
+    CWatchguardMutex m_mutexRT9ABurst;
+    CWinThread* m_pAlertableThread = nullptr;
+};

@@ -1,0 +1,95 @@
+// The library as a host sees it: Sectorix.dll loaded by the system, the flat
+// entries resolved by their exported names, the classes used through their
+// exported members.
+#include "TestHelpers.h"
+#include "TestSource.h"
+
+#include "Sectorix/SectorixApi.h"
+
+#include <string>
+
+using namespace testing_helpers;
+
+namespace
+{
+
+const UINT NotifyMessage = WM_APP + 7;
+
+#ifdef _WIN64
+std::string ExportName(const char* name, int)
+{
+    return name;
+}
+#else
+std::string ExportName(const char* name, int argumentBytes)
+{
+    return "_" + std::string(name) + "@" + std::to_string(argumentBytes);
+}
+#endif
+
+template <class T>
+T Resolve(const char* name, int argumentBytes)
+{
+    HMODULE hSectorix = ::GetModuleHandleW(L"Sectorix.dll");
+    return reinterpret_cast<T>(reinterpret_cast<void*>(::GetProcAddress(hSectorix, ExportName(name, argumentBytes).c_str())));
+}
+
+}
+
+TEST(Host, FlatEntriesResolveOnlyUnderTheirExportedNames)
+{
+    HMODULE hSectorix = ::GetModuleHandleW(L"Sectorix.dll");
+    ASSERT_NE(nullptr, hSectorix);
+    EXPECT_NE(nullptr, Resolve<PFN_InitWatchguard>("InitWatchguard", 0));
+    EXPECT_NE(nullptr, Resolve<PFN_GetWatchguard>("GetWatchguard", 0));
+    EXPECT_NE(nullptr, Resolve<PFN_SetLogFolder>("SetLogFolder", 4));
+#ifndef _WIN64
+    EXPECT_EQ(nullptr, ::GetProcAddress(hSectorix, "InitWatchguard"));
+    EXPECT_EQ(nullptr, ::GetProcAddress(hSectorix, "InitWatchguard@0"));
+#endif
+}
+
+TEST(Host, RunsTheWatchguardWithASourceOfItsOwn)
+{
+    auto pfnInit = Resolve<PFN_InitWatchguard>("InitWatchguard", 0);
+    auto pfnGet = Resolve<PFN_GetWatchguard>("GetWatchguard", 0);
+    ASSERT_NE(nullptr, pfnInit);
+    EXPECT_EQ(nullptr, pfnGet());
+    CWatchguard* pWatchguard = pfnInit();
+    ASSERT_NE(nullptr, pWatchguard);
+    EXPECT_EQ(pWatchguard, pfnGet());
+    EXPECT_TRUE(pWatchguard->IsKindOf(RUNTIME_CLASS(CWatchguard)));
+
+    pWatchguard->EnableNotificationMessages(::GetCurrentThreadId(), nullptr, NotifyMessage);
+    CTestSource* pSource = new CTestSource(pWatchguard, 'E');
+    Register(pWatchguard, pSource);
+    EXPECT_EQ(pSource, pWatchguard->Find(RUNTIME_CLASS(CSectorix), 'E'));
+    EXPECT_STREQ(L"*TELVANE", pSource->GetCSMDataSourceName());
+    EXPECT_EQ(TypeDrive, pSource->GetSectorixType());
+
+    pWatchguard->SendNotification(MediaInserted, pSource);
+    MSG msg;
+    ASSERT_TRUE(WaitForMessage(NotifyMessage, msg));
+    EXPECT_EQ(static_cast<WPARAM>(MediaInserted), msg.wParam);
+    EXPECT_EQ(reinterpret_cast<LPARAM>(pSource), msg.lParam);
+    EXPECT_TRUE(pWatchguard->ActivateSectorix(pSource, Sectorix::SetActive));
+    EXPECT_EQ(pSource, pWatchguard->GetActiveSectorix());
+
+    StopWatchguard(pWatchguard);
+    EXPECT_EQ(0, CTestSource::s_nAlive);
+    EXPECT_EQ(nullptr, pfnGet());
+}
+
+TEST(Host, FlatLogFolderMustExist)
+{
+    auto pfnSetLogFolder = Resolve<PFN_SetLogFolder>("SetLogFolder", 4);
+    ASSERT_NE(nullptr, pfnSetLogFolder);
+    wchar_t temp[MAX_PATH];
+    ::GetTempPathW(MAX_PATH, temp);
+    std::wstring folder = std::wstring(temp) + L"sectorix-host-" + std::to_wstring(::GetCurrentProcessId());
+    EXPECT_FALSE(pfnSetLogFolder(folder.c_str()));
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, ::GetFileAttributesW(folder.c_str()));
+    ASSERT_TRUE(::CreateDirectoryW(folder.c_str(), nullptr));
+    EXPECT_TRUE(pfnSetLogFolder(folder.c_str()));
+    EXPECT_TRUE(pfnSetLogFolder(L""));
+}

@@ -1,0 +1,617 @@
+#include "TestHelpers.h"
+#include "TestSource.h"
+
+#include "afx/CriticalSection.h"
+#include "afx/Event.h"
+#include "afx/SingleLock.h"
+#include "api/FlatExports.h"
+#include "watchguard/DelayedPosts.h"
+
+#include <string>
+#include <thread>
+#include <vector>
+
+using namespace testing_helpers;
+
+namespace
+{
+
+const UINT NotifyMessage = WM_APP + 100;
+const UINT LogMessage = WM_APP + 101;
+const UINT DelayedMessage = WM_APP + 102;
+
+struct Notification
+{
+    eWatchguardState state;
+    CSectorix* source;
+    DWORD thread;
+};
+
+// Records what the callback receives, on whatever thread it runs.
+class NotificationLog
+{
+public:
+    void Add(eWatchguardState state, CSectorix* source)
+    {
+        CSingleLock lock(&m_lock, TRUE);
+        m_seen.push_back({ state, source, ::GetCurrentThreadId() });
+        m_evChanged.SetEvent();
+    }
+
+    bool WaitForCount(size_t count)
+    {
+        DWORD start = ::GetTickCount();
+        while (Snapshot().size() < count)
+        {
+            if (::GetTickCount() - start > WaitBound)
+                return false;
+            ::WaitForSingleObject(m_evChanged, 100);
+        }
+        return true;
+    }
+
+    std::vector<Notification> Snapshot()
+    {
+        CSingleLock lock(&m_lock, TRUE);
+        return m_seen;
+    }
+
+    CWatchguard::NotifyCallback Callback()
+    {
+        return [this](eWatchguardState state, CSectorix* source) { Add(state, source); };
+    }
+
+private:
+    CCriticalSection m_lock;
+    CEvent m_evChanged;
+    std::vector<Notification> m_seen;
+};
+
+class WatchguardTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        m_pWatchguard = InitWatchguard();
+        ASSERT_NE(nullptr, m_pWatchguard);
+    }
+
+    void TearDown() override
+    {
+        if (m_pWatchguard)
+            m_pWatchguard->EnableNotificationMessages(0, nullptr, 0);
+        StopWatchguard(m_pWatchguard);
+    }
+
+    CTestSource* AddSource(DWORD unit, bool hotPlugged = false)
+    {
+        CTestSource* pSource = new CTestSource(m_pWatchguard, unit, hotPlugged);
+        Register(m_pWatchguard, pSource);
+        return pSource;
+    }
+
+    void RunWatchTimer()
+    {
+        (m_pWatchguard->*&WatchguardAccess::OnWatchTimer)();
+    }
+
+    CWatchguard* m_pWatchguard = nullptr;
+};
+
+}
+
+TEST(WatchguardStart, NoWatchguardBeforeInit)
+{
+    EXPECT_EQ(nullptr, GetWatchguard());
+}
+
+TEST_F(WatchguardTest, StartsOnceWithHiddenWindowAndAlertableThread)
+{
+    EXPECT_EQ(m_pWatchguard, GetWatchguard());
+    EXPECT_EQ(nullptr, InitWatchguard());
+    EXPECT_EQ(m_pWatchguard, GetWatchguard());
+
+    HWND hWnd = ::FindWindowW(L"#32770", L"Sectorix Watchguard");
+    ASSERT_NE(nullptr, hWnd);
+    EXPECT_EQ(hWnd, m_pWatchguard->GetMainWnd()->m_hWnd);
+    EXPECT_EQ(m_pWatchguard->m_nThreadID, ::GetWindowThreadProcessId(hWnd, nullptr));
+    EXPECT_FALSE(::IsWindowVisible(hWnd));
+
+    ASSERT_NE(nullptr, m_pWatchguard->GetAlertableThread());
+    EXPECT_EQ(WAIT_TIMEOUT, ::WaitForSingleObject(m_pWatchguard->GetAlertableThread()->m_hThread, 0));
+    EXPECT_TRUE(m_pWatchguard->IsEnabled());
+}
+
+TEST_F(WatchguardTest, MediaNotificationsReachTheCallbackOnTheWatchguardThreadForRegisteredSourcesOnly)
+{
+    NotificationLog log;
+    m_pWatchguard->EnableNotificationMessages(0, log.Callback());
+    CTestSource* pRegistered = AddSource('E');
+    CTestSource* pRemoved = AddSource('F');
+    m_pWatchguard->Remove(pRemoved, true);
+
+    std::thread source([&] {
+        m_pWatchguard->SendNotification(MediaInserted, pRemoved);
+        m_pWatchguard->SendNotification(MediaInserted, nullptr);
+        m_pWatchguard->SendNotification(MediaInserted, pRegistered);
+        m_pWatchguard->SendNotification(MediaRemoved, pRegistered);
+    });
+    source.join();
+
+    // Posts arrive in order, so once the last one is seen the dropped ones are gone for good.
+    ASSERT_TRUE(log.WaitForCount(2));
+    std::vector<Notification> seen = log.Snapshot();
+    ASSERT_EQ(2u, seen.size());
+    EXPECT_EQ(MediaInserted, seen[0].state);
+    EXPECT_EQ(pRegistered, seen[0].source);
+    EXPECT_EQ(MediaRemoved, seen[1].state);
+    EXPECT_EQ(pRegistered, seen[1].source);
+    EXPECT_EQ(m_pWatchguard->m_nThreadID, seen[0].thread);
+    EXPECT_EQ(m_pWatchguard->m_nThreadID, seen[1].thread);
+}
+
+TEST_F(WatchguardTest, WindowTargetIsPreferredToThreadTarget)
+{
+    HWND hWnd = CreateMessageWindow();
+    ASSERT_NE(nullptr, hWnd);
+    m_pWatchguard->EnableNotificationMessages(::GetCurrentThreadId(), hWnd, NotifyMessage);
+    CTestSource* pSource = AddSource('E');
+
+    m_pWatchguard->SendNotification(MediaInserted, pSource);
+    MSG msg;
+    ASSERT_TRUE(WaitForMessage(NotifyMessage, msg));
+    EXPECT_EQ(hWnd, msg.hwnd);
+    EXPECT_EQ(static_cast<WPARAM>(MediaInserted), msg.wParam);
+    EXPECT_EQ(reinterpret_cast<LPARAM>(pSource), msg.lParam);
+    EXPECT_FALSE(::PeekMessageW(&msg, reinterpret_cast<HWND>(-1), NotifyMessage, NotifyMessage, PM_REMOVE));
+
+    m_pWatchguard->SendNotification(StatusTerminate, nullptr);
+    ASSERT_TRUE(WaitForMessage(NotifyMessage, msg));
+    EXPECT_EQ(static_cast<WPARAM>(StatusTerminate), msg.wParam);
+    EXPECT_EQ(0, msg.lParam);
+    ::DestroyWindow(hWnd);
+}
+
+TEST_F(WatchguardTest, ThreadTargetGetsThreadMessagesUntilSwitchedOff)
+{
+    m_pWatchguard->EnableNotificationMessages(::GetCurrentThreadId(), nullptr, NotifyMessage);
+    CTestSource* pSource = AddSource('E');
+
+    m_pWatchguard->SendNotification(MediaRemoved, pSource);
+    MSG msg;
+    ASSERT_TRUE(WaitForMessage(NotifyMessage, msg));
+    EXPECT_EQ(nullptr, msg.hwnd);
+    EXPECT_EQ(static_cast<WPARAM>(MediaRemoved), msg.wParam);
+    EXPECT_EQ(reinterpret_cast<LPARAM>(pSource), msg.lParam);
+
+    m_pWatchguard->EnableNotificationMessages(0, nullptr, NotifyMessage);
+    m_pWatchguard->SendNotification(MediaInserted, pSource);
+    m_pWatchguard->SendNotification(StatusTerminate, nullptr);
+    EXPECT_FALSE(WaitForMessage(NotifyMessage, msg, 500));
+}
+
+TEST_F(WatchguardTest, StatusTerminateArrivesAtOnceWhileTheWatchguardThreadIsBusy)
+{
+    CEvent evEntered(FALSE, TRUE);
+    CEvent evRelease(FALSE, TRUE);
+    NotificationLog log;
+    m_pWatchguard->EnableNotificationMessages(0, [&](eWatchguardState state, CSectorix* source) {
+        if (state == MediaInserted)
+        {
+            evEntered.SetEvent();
+            ::WaitForSingleObject(evRelease, WaitBound);
+        }
+        log.Add(state, source);
+    });
+    CTestSource* pSource = AddSource('E');
+
+    m_pWatchguard->SendNotification(MediaInserted, pSource);
+    ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(evEntered, WaitBound));
+    m_pWatchguard->SendNotification(StatusTerminate, nullptr);
+
+    std::vector<Notification> seen = log.Snapshot();
+    ASSERT_EQ(1u, seen.size());
+    EXPECT_EQ(StatusTerminate, seen[0].state);
+    EXPECT_EQ(nullptr, seen[0].source);
+    EXPECT_EQ(::GetCurrentThreadId(), seen[0].thread);
+    evRelease.SetEvent();
+    ASSERT_TRUE(log.WaitForCount(2));
+    m_pWatchguard->EnableNotificationMessages(0, nullptr, 0);
+}
+
+TEST_F(WatchguardTest, SetActiveKeepsOneActiveSourceAndRefusesAnother)
+{
+    CTestSource* pFirst = AddSource('E');
+    CTestSource* pSecond = AddSource('F');
+
+    EXPECT_TRUE(m_pWatchguard->ActivateSectorix(nullptr, Sectorix::SetActive));
+    EXPECT_TRUE(m_pWatchguard->ActivateSectorix(pFirst, Sectorix::SetActive));
+    EXPECT_EQ(pFirst, m_pWatchguard->GetActiveSectorix());
+    EXPECT_TRUE(pFirst->IsActive());
+
+    EXPECT_FALSE(m_pWatchguard->ActivateSectorix(pSecond, Sectorix::SetActive));
+    EXPECT_FALSE(m_pWatchguard->ActivateSectorix(pFirst, Sectorix::SetActive));
+    EXPECT_EQ(pFirst, m_pWatchguard->GetActiveSectorix());
+    EXPECT_EQ(0, pSecond->m_nActivateCalls);
+    EXPECT_EQ(1, pFirst->m_nActivateCalls);
+
+    EXPECT_TRUE(m_pWatchguard->ActivateSectorix(nullptr, Sectorix::SetActive));
+    EXPECT_EQ(nullptr, m_pWatchguard->GetActiveSectorix());
+    EXPECT_FALSE(pFirst->IsActive());
+    EXPECT_EQ(1, pFirst->m_nDeactivateCalls);
+    EXPECT_TRUE(m_pWatchguard->isValid(pFirst));
+
+    EXPECT_TRUE(m_pWatchguard->ActivateSectorix(pSecond, Sectorix::SetActive));
+    EXPECT_EQ(pSecond, m_pWatchguard->GetActiveSectorix());
+}
+
+TEST_F(WatchguardTest, SourceWhoseActivateFailsStillBecomesTheActiveOne)
+{
+    CTestSource* pSource = AddSource('E');
+    pSource->m_bActivateAnswer = false;
+    EXPECT_TRUE(m_pWatchguard->ActivateSectorix(pSource, Sectorix::SetActive));
+    EXPECT_EQ(pSource, m_pWatchguard->GetActiveSectorix());
+    EXPECT_FALSE(pSource->IsActive());
+}
+
+TEST_F(WatchguardTest, ActivateOnlyAndDeactivateOnlyLeaveTheActiveSourceAlone)
+{
+    CTestSource* pActive = AddSource('E');
+    CTestSource* pOther = AddSource('F');
+    ASSERT_TRUE(m_pWatchguard->ActivateSectorix(pActive, Sectorix::SetActive));
+
+    EXPECT_TRUE(m_pWatchguard->ActivateSectorix(pOther, Sectorix::ActivateOnly));
+    EXPECT_TRUE(pOther->IsActive());
+    EXPECT_EQ(pActive, m_pWatchguard->GetActiveSectorix());
+
+    EXPECT_TRUE(m_pWatchguard->ActivateSectorix(pOther, Sectorix::DeactivateOnly));
+    EXPECT_FALSE(pOther->IsActive());
+    EXPECT_TRUE(m_pWatchguard->isValid(pOther));
+    EXPECT_EQ(pActive, m_pWatchguard->GetActiveSectorix());
+
+    EXPECT_TRUE(m_pWatchguard->ActivateSectorix(nullptr, Sectorix::ActivateOnly));
+    EXPECT_TRUE(m_pWatchguard->ActivateSectorix(nullptr, Sectorix::DeactivateOnly));
+    EXPECT_TRUE(m_pWatchguard->ActivateSectorix(pOther, static_cast<Sectorix::ActivationMode>(7)));
+    EXPECT_FALSE(pOther->IsActive());
+}
+
+TEST_F(WatchguardTest, FailingDeactivateUnregistersTheSourceButKeepsItAlive)
+{
+    NotificationLog log;
+    m_pWatchguard->EnableNotificationMessages(0, log.Callback());
+    CTestSource* pFailing = AddSource('E');
+    CTestSource* pMarker = AddSource('F');
+    pFailing->m_bDeactivateAnswer = false;
+
+    EXPECT_TRUE(m_pWatchguard->ActivateSectorix(pFailing, Sectorix::DeactivateOnly));
+    EXPECT_FALSE(m_pWatchguard->isValid(pFailing));
+    EXPECT_FALSE(pFailing->isValid());
+    EXPECT_EQ(nullptr, m_pWatchguard->Find(RUNTIME_CLASS(CTestSource), 'E'));
+    EXPECT_EQ(pMarker, m_pWatchguard->Find(RUNTIME_CLASS(CTestSource), 'F'));
+    EXPECT_EQ(2, CTestSource::s_nAlive);
+    EXPECT_EQ(L"Test card", pFailing->GetMediaText(1));
+
+    m_pWatchguard->SendNotification(MediaInserted, pFailing);
+    m_pWatchguard->SendNotification(MediaInserted, pMarker);
+    ASSERT_TRUE(log.WaitForCount(1));
+    std::vector<Notification> seen = log.Snapshot();
+    ASSERT_EQ(1u, seen.size());
+    EXPECT_EQ(pMarker, seen[0].source);
+}
+
+TEST_F(WatchguardTest, RemovedActiveSourceStaysActiveUntilTheHostClearsIt)
+{
+    CTestSource* pActive = AddSource('E');
+    CTestSource* pOther = AddSource('F');
+    ASSERT_TRUE(m_pWatchguard->ActivateSectorix(pActive, Sectorix::SetActive));
+    m_pWatchguard->Remove(pActive, true);
+
+    EXPECT_EQ(pActive, m_pWatchguard->GetActiveSectorix());
+    EXPECT_FALSE(m_pWatchguard->isValid(pActive));
+    EXPECT_FALSE(m_pWatchguard->ActivateSectorix(pOther, Sectorix::SetActive));
+    RunWatchTimer();
+    EXPECT_EQ(0, pOther->m_nTestCalls);
+
+    EXPECT_TRUE(m_pWatchguard->ActivateSectorix(nullptr, Sectorix::SetActive));
+    EXPECT_TRUE(m_pWatchguard->ActivateSectorix(pOther, Sectorix::SetActive));
+}
+
+TEST_F(WatchguardTest, RegistryIgnoresNullAndUnknownSources)
+{
+    CTestSource* pSource = AddSource('E');
+    Register(m_pWatchguard, nullptr);
+    m_pWatchguard->Remove(nullptr, true);
+    CTestSource* pStranger = new CTestSource(m_pWatchguard, 'G');
+    m_pWatchguard->Remove(pStranger, true);
+    EXPECT_TRUE(pStranger->isValid());
+    EXPECT_FALSE(m_pWatchguard->isValid(nullptr));
+    EXPECT_FALSE(m_pWatchguard->isValid(pStranger));
+    EXPECT_TRUE(m_pWatchguard->isValid(pSource));
+    EXPECT_EQ(nullptr, m_pWatchguard->Find(RUNTIME_CLASS(CTestSource), 'G'));
+    EXPECT_EQ(pSource, m_pWatchguard->Find(RUNTIME_CLASS(CSectorix), 'E'));
+    EXPECT_EQ(nullptr, m_pWatchguard->Find(RUNTIME_CLASS(CWatchguard), 'E'));
+
+    // Taken out without keeping: the caller owns it again.
+    m_pWatchguard->Remove(pSource, false);
+    EXPECT_FALSE(m_pWatchguard->isValid(pSource));
+    delete static_cast<CObject*>(pSource);
+    delete static_cast<CObject*>(pStranger);
+}
+
+TEST_F(WatchguardTest, AddTestsTheMediumOnlyWhenAsked)
+{
+    CTestSource* pQuiet = new CTestSource(m_pWatchguard, 'E');
+    CTestSource* pTested = new CTestSource(m_pWatchguard, 'F');
+    Register(m_pWatchguard, pQuiet, false);
+    Register(m_pWatchguard, pTested, true);
+    EXPECT_EQ(0, pQuiet->m_nTestCalls);
+    EXPECT_EQ(1, pTested->m_nTestCalls);
+}
+
+TEST_F(WatchguardTest, WatchTimerPollsIdleSourcesUntilOneAnswers)
+{
+    CTestSource* pActiveFlag = AddSource('C');
+    CTestSource* pHotPlugged = AddSource('D', true);
+    CTestSource* pAnswering = AddSource('E');
+    CTestSource* pLast = AddSource('F');
+    ASSERT_TRUE(m_pWatchguard->ActivateSectorix(pActiveFlag, Sectorix::ActivateOnly));
+    pAnswering->m_bMediaAnswer = true;
+
+    RunWatchTimer();
+    EXPECT_EQ(0, pActiveFlag->m_nTestCalls);
+    EXPECT_EQ(0, pHotPlugged->m_nTestCalls);
+    EXPECT_EQ(1, pAnswering->m_nTestCalls);
+    EXPECT_EQ(0, pLast->m_nTestCalls);
+
+    pAnswering->m_bMediaAnswer = false;
+    RunWatchTimer();
+    EXPECT_EQ(2, pAnswering->m_nTestCalls);
+    EXPECT_EQ(1, pLast->m_nTestCalls);
+
+    ASSERT_TRUE(m_pWatchguard->ActivateSectorix(pLast, Sectorix::SetActive));
+    RunWatchTimer();
+    EXPECT_EQ(2, pAnswering->m_nTestCalls);
+}
+
+TEST_F(WatchguardTest, WatchTimerRunsOnTheWatchguardThreadEveryTwoSeconds)
+{
+    CTestSource* pSource = AddSource('E');
+    DWORD start = ::GetTickCount();
+    while (pSource->m_nTestCalls == 0 && ::GetTickCount() - start < WaitBound)
+        ::Sleep(50);
+    ASSERT_GE(pSource->m_nTestCalls, 1);
+    EXPECT_EQ(m_pWatchguard->m_nThreadID, pSource->m_dwTestThread);
+}
+
+TEST_F(WatchguardTest, CloseSentToTheWindowDoesNotEndTheThread)
+{
+    HWND hWnd = m_pWatchguard->GetMainWnd()->m_hWnd;
+    DWORD_PTR result = 0;
+    ASSERT_TRUE(::SendMessageTimeoutW(hWnd, WM_CLOSE, 0, 0, SMTO_ABORTIFHUNG, WaitBound, &result));
+    EXPECT_EQ(WAIT_TIMEOUT, ::WaitForSingleObject(m_pWatchguard->m_hThread, 300));
+    EXPECT_TRUE(::IsWindow(hWnd));
+}
+
+TEST_F(WatchguardTest, DelayedPostsDueTogetherGoOutInQueueOrderAfterTheirDelay)
+{
+    HWND hWnd = CreateMessageWindow();
+    ASSERT_NE(nullptr, hWnd);
+    auto postDelayed = &WatchguardAccess::PostDelayed;
+    DWORD start = ::GetTickCount();
+    (m_pWatchguard->*postDelayed)(hWnd, DelayedMessage, 1, 0, 300);
+    (m_pWatchguard->*postDelayed)(hWnd, DelayedMessage, 2, 0, 300);
+
+    MSG msg;
+    ASSERT_TRUE(WaitForMessage(DelayedMessage, msg));
+    EXPECT_GE(::GetTickCount() - start, 250u);
+    EXPECT_EQ(1u, msg.wParam);
+    ASSERT_TRUE(WaitForMessage(DelayedMessage, msg));
+    EXPECT_EQ(2u, msg.wParam);
+    ::DestroyWindow(hWnd);
+}
+
+TEST_F(WatchguardTest, LogMessagesAreGlobalCopiesPostedToTheWindowFirst)
+{
+    HWND hWnd = CreateMessageWindow();
+    ASSERT_NE(nullptr, hWnd);
+    m_pWatchguard->EnableLogMessages(::GetCurrentThreadId(), hWnd, LogMessage);
+
+    std::wstring text = L"Sectorix\tReadSectors\tLesefehler";
+    m_pWatchguard->SendLogMessage(text.c_str(), ERROR_CRC);
+    text[0] = L'X';
+    MSG msg;
+    ASSERT_TRUE(WaitForMessage(LogMessage, msg));
+    EXPECT_EQ(hWnd, msg.hwnd);
+    EXPECT_EQ(static_cast<WPARAM>(ERROR_CRC), msg.wParam);
+    HGLOBAL hCopy = reinterpret_cast<HGLOBAL>(msg.lParam);
+    ASSERT_NE(nullptr, hCopy);
+    EXPECT_STREQ(L"Sectorix\tReadSectors\tLesefehler", static_cast<const wchar_t*>(::GlobalLock(hCopy)));
+    ::GlobalUnlock(hCopy);
+    EXPECT_EQ(nullptr, ::GlobalFree(hCopy));
+    EXPECT_FALSE(::PeekMessageW(&msg, reinterpret_cast<HWND>(-1), LogMessage, LogMessage, PM_REMOVE));
+
+    m_pWatchguard->SendLogMessage(nullptr, 0);
+    ASSERT_TRUE(WaitForMessage(LogMessage, msg));
+    EXPECT_EQ(0, msg.lParam);
+
+    m_pWatchguard->EnableLogMessages(::GetCurrentThreadId(), nullptr, LogMessage);
+    m_pWatchguard->SendLogMessage(L"warning", 0);
+    ASSERT_TRUE(::PeekMessageW(&msg, reinterpret_cast<HWND>(-1), LogMessage, LogMessage, PM_REMOVE));
+    ::GlobalFree(reinterpret_cast<HGLOBAL>(msg.lParam));
+
+    m_pWatchguard->EnableLogMessages(0, nullptr, 0);
+    m_pWatchguard->SendLogMessage(L"nobody", 0);
+    EXPECT_FALSE(::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE));
+    ::DestroyWindow(hWnd);
+}
+
+static void CALLBACK SignalFromApc(ULONG_PTR param)
+{
+    auto* pThreadId = reinterpret_cast<std::pair<CEvent*, DWORD>*>(param);
+    pThreadId->second = ::GetCurrentThreadId();
+    pThreadId->first->SetEvent();
+}
+
+TEST_F(WatchguardTest, AlertableThreadRunsQueuedCallsAndKeepsWaiting)
+{
+    CEvent evDone(FALSE, TRUE);
+    std::pair<CEvent*, DWORD> apc(&evDone, 0);
+    CWinThread* pAlertable = m_pWatchguard->GetAlertableThread();
+    ASSERT_TRUE(::QueueUserAPC(&SignalFromApc, pAlertable->m_hThread, reinterpret_cast<ULONG_PTR>(&apc)));
+    ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(evDone, WaitBound));
+    EXPECT_EQ(pAlertable->m_nThreadID, apc.second);
+    EXPECT_EQ(WAIT_TIMEOUT, ::WaitForSingleObject(pAlertable->m_hThread, 100));
+}
+
+TEST(WatchguardTeardown, EndsBothThreadsDeletesEverySourceAndAllowsANewWatchguard)
+{
+    CWatchguard* pWatchguard = InitWatchguard();
+    ASSERT_NE(nullptr, pWatchguard);
+    NotificationLog log;
+    pWatchguard->EnableNotificationMessages(0, log.Callback());
+    CTestSource* pKept = new CTestSource(pWatchguard, 'E');
+    CTestSource* pRemoved = new CTestSource(pWatchguard, 'F');
+    Register(pWatchguard, pKept);
+    Register(pWatchguard, pRemoved);
+    pWatchguard->Remove(pRemoved, true);
+    ASSERT_TRUE(pWatchguard->ActivateSectorix(pKept, Sectorix::SetActive));
+
+    HANDLE hThread = nullptr;
+    HANDLE hAlertable = nullptr;
+    HANDLE hProcess = ::GetCurrentProcess();
+    ::DuplicateHandle(hProcess, pWatchguard->m_hThread, hProcess, &hThread, SYNCHRONIZE, FALSE, 0);
+    ::DuplicateHandle(hProcess, pWatchguard->GetAlertableThread()->m_hThread, hProcess, &hAlertable, SYNCHRONIZE,
+                      FALSE, 0);
+    DWORD watchguardThreadId = pWatchguard->m_nThreadID;
+
+    StopWatchguard(pWatchguard);
+    EXPECT_EQ(0, CTestSource::s_nAlive);
+    EXPECT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(hThread, 0));
+    EXPECT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(hAlertable, 0));
+    EXPECT_EQ(nullptr, ::FindWindowW(L"#32770", L"Sectorix Watchguard"));
+    EXPECT_EQ(nullptr, GetWatchguard());
+    ::CloseHandle(hThread);
+    ::CloseHandle(hAlertable);
+
+    std::vector<Notification> seen = log.Snapshot();
+    ASSERT_EQ(1u, seen.size());
+    EXPECT_EQ(WatchguardStopped, seen[0].state);
+    EXPECT_EQ(watchguardThreadId, seen[0].thread);
+
+    CWatchguard* pNext = InitWatchguard();
+    ASSERT_NE(nullptr, pNext);
+    StopWatchguard(pNext);
+}
+
+namespace
+{
+
+MSG DelayedPost(DWORD dueTick, WPARAM tag)
+{
+    MSG post = {};
+    post.message = DelayedMessage;
+    post.wParam = tag;
+    post.time = dueTick;
+    return post;
+}
+
+}
+
+TEST(DelayedPostRules, WaitLastsUntilTheNearestPostAcrossTheTickWrap)
+{
+    std::vector<MSG> posts;
+    EXPECT_EQ(INFINITE, Sectorix::DelayedWaitTimeout(posts, 1000));
+
+    const DWORD now = 0xFFFFFF00;
+    posts.push_back(DelayedPost(now + 0x200, 1));
+    EXPECT_EQ(0x100u, posts[0].time);
+    EXPECT_EQ(0x200u, Sectorix::DelayedWaitTimeout(posts, now));
+
+    posts.push_back(DelayedPost(now + 0x80, 2));
+    EXPECT_EQ(0x80u, Sectorix::DelayedWaitTimeout(posts, now));
+    EXPECT_EQ(0u, Sectorix::DelayedWaitTimeout(posts, now + 0x90));
+}
+
+TEST(DelayedPostRules, PostsAreTakenWhenDueInQueueOrder)
+{
+    const DWORD now = 0xFFFFFF00;
+    std::vector<MSG> posts = { DelayedPost(now + 0x200, 1), DelayedPost(now + 0x100, 2),
+                               DelayedPost(now + 0x100, 3), DelayedPost(now + 0x300, 4) };
+    MSG post;
+    EXPECT_FALSE(Sectorix::TakeDuePost(posts, now, post));
+    EXPECT_FALSE(Sectorix::TakeDuePost(posts, now + 0xFF, post));
+
+    ASSERT_TRUE(Sectorix::TakeDuePost(posts, now + 0x100, post));
+    EXPECT_EQ(2u, post.wParam);
+    ASSERT_TRUE(Sectorix::TakeDuePost(posts, now + 0x100, post));
+    EXPECT_EQ(3u, post.wParam);
+    EXPECT_FALSE(Sectorix::TakeDuePost(posts, now + 0x100, post));
+
+    ASSERT_TRUE(Sectorix::TakeDuePost(posts, now + 0x1000, post));
+    EXPECT_EQ(1u, post.wParam);
+    ASSERT_TRUE(Sectorix::TakeDuePost(posts, now + 0x1000, post));
+    EXPECT_EQ(4u, post.wParam);
+    EXPECT_TRUE(posts.empty());
+}
+
+namespace
+{
+
+std::wstring UniqueMutexName(const char* test)
+{
+    return L"Global\\SectorixTest::" + std::to_wstring(::GetCurrentProcessId()) + L"::" +
+           std::wstring(test, test + strlen(test));
+}
+
+bool LockOnOtherThread(const std::wstring& name, bool* pEnabled = nullptr)
+{
+    bool locked = false;
+    std::thread other([&] {
+        CWatchguard::CWatchguardMutex mutex;
+        locked = mutex.Lock(name.c_str());
+        if (pEnabled)
+            *pEnabled = mutex.isEnabled() && !mutex.isOwned();
+        mutex.Unlock();
+    });
+    other.join();
+    return locked;
+}
+
+}
+
+TEST(WatchguardMutex, CountsLocksOfItsThreadAndRefusesOthersWithoutWaiting)
+{
+    std::wstring name = UniqueMutexName("Counts");
+    CWatchguard::CWatchguardMutex mutex;
+    EXPECT_FALSE(mutex.isEnabled());
+    EXPECT_FALSE(mutex.isOwned());
+
+    ASSERT_TRUE(mutex.Lock(name.c_str()));
+    ASSERT_TRUE(mutex.Lock(name.c_str()));
+    EXPECT_TRUE(mutex.isOwned());
+    bool openNotHeld = false;
+    EXPECT_FALSE(LockOnOtherThread(name, &openNotHeld));
+    EXPECT_TRUE(openNotHeld);
+
+    mutex.Unlock();
+    EXPECT_TRUE(mutex.isOwned());
+    EXPECT_FALSE(LockOnOtherThread(name));
+    mutex.Unlock();
+    EXPECT_FALSE(mutex.isEnabled());
+    EXPECT_TRUE(LockOnOtherThread(name));
+
+    mutex.Unlock();
+    EXPECT_FALSE(mutex.isEnabled());
+}
+
+TEST(WatchguardMutex, MutexOfAHolderThatEndedIsTaken)
+{
+    std::wstring name = UniqueMutexName("Abandoned");
+    CWatchguard::CWatchguardMutex abandoned;
+    std::thread holder([&] { ASSERT_TRUE(abandoned.Lock(name.c_str())); });
+    holder.join();
+
+    CWatchguard::CWatchguardMutex mutex;
+    EXPECT_TRUE(mutex.Lock(name.c_str()));
+    EXPECT_TRUE(mutex.isOwned());
+}
