@@ -62,15 +62,17 @@ int CWinThread::Run()
     LONG lIdleCount = 0;
     for (;;)
     {
-        MSG msg;
-        while (!::PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE))
+        if (::PeekMessageW(&m_msgCur, nullptr, 0, 0, PM_REMOVE))
         {
-            if (!OnIdle(lIdleCount++))
-                ::MsgWaitForMultipleObjectsEx(0, nullptr, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+            if (m_msgCur.message == WM_QUIT)
+                return ExitInstance();
+            DispatchCurrentMessage();
+            lIdleCount = 0;
         }
-        if (!PumpMessage())
-            return ExitInstance();
-        lIdleCount = 0;
+        else if (!OnIdle(lIdleCount++))
+        {
+            ::MsgWaitForMultipleObjectsEx(0, nullptr, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+        }
     }
 }
 
@@ -79,21 +81,20 @@ BOOL CWinThread::PreTranslateMessage(MSG* pMsg)
     return pMsg->hwnd == nullptr && DispatchThreadMessage(pMsg);
 }
 
-BOOL CWinThread::PumpMessage()
+void CWinThread::DispatchCurrentMessage()
 {
-    if (::GetMessageW(&m_msgCur, nullptr, 0, 0) <= 0)
-        return FALSE;
     if (!PreTranslateMessage(&m_msgCur))
     {
         ::TranslateMessage(&m_msgCur);
         ::DispatchMessageW(&m_msgCur);
     }
-    return TRUE;
 }
 
-BOOL CWinThread::OnIdle(LONG)
+// The first call of an idle period asks for one more look at the queue
+// before the loop sleeps.
+BOOL CWinThread::OnIdle(LONG lCount)
 {
-    return FALSE;
+    return lCount == 0;
 }
 
 int CWinThread::ExitInstance()

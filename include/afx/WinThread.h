@@ -26,7 +26,6 @@ public:
     virtual BOOL InitInstance();
     virtual int Run();
     virtual BOOL PreTranslateMessage(MSG* pMsg);
-    virtual BOOL PumpMessage();
     virtual BOOL OnIdle(LONG lCount);
     virtual int ExitInstance();
     virtual void Delete();
@@ -38,6 +37,7 @@ public:
 
 protected:
     BOOL DispatchThreadMessage(const MSG* pMsg);
+    void DispatchCurrentMessage();
 
     MSG m_msgCur = {};
     LPVOID m_pThreadParams = nullptr;
