@@ -4,9 +4,9 @@
 //  - median latency of a MediaInserted notification sent on a source thread
 //    until the host's thread message arrives, beside a bare PostThreadMessage
 //    round trip from the host to an echo thread and back (goal: within 2x).
-#include "Sectorix/Sectorix.h"
+#include "TestSource.h"
+
 #include "Sectorix/SectorixApi.h"
-#include "Sectorix/Watchguard.h"
 #include "afx/Event.h"
 
 #include <algorithm>
@@ -22,41 +22,6 @@ const int IdleSources = 100;
 const DWORD IdleMilliseconds = 10000;
 const int LatencyRounds = 2000;
 const UINT HostMessage = WM_APP + 50;
-
-class CIdleSource : public CSectorix
-{
-public:
-    CIdleSource(CWatchguard* pWatchguard, DWORD unit)
-        : CSectorix(pWatchguard, TypeDrive)
-        , m_unit(unit)
-    {
-    }
-
-    bool isFor(DWORD unit) override { return unit == m_unit; }
-    CString GetMediaText(int) override { return L"idle"; }
-    bool TestMedia(bool) override { return false; }
-    bool Activate() override { return true; }
-    unsigned long long GetCardSize() override { return 0; }
-    bool ReadSectorsA(BYTE*, DWORD, UINT) override { return false; }
-    bool ReadSectorsB(BYTE*, UINT, DWORD*) override { return false; }
-    bool WriteSectors(BYTE*, DWORD, UINT) override { return false; }
-    bool TelvaneGetStatus(unsigned short*) override { return false; }
-    bool TelvaneEndTransmit() override { return false; }
-    bool TelvaneRestartMeasurement() override { return false; }
-    bool TelvaneSendCommand(unsigned short, BYTE*, unsigned short*, BYTE*) override { return false; }
-    bool TelvaneGetPacketSize(UINT*) override { return false; }
-    bool TelvaneGetError(unsigned short*, wchar_t*) override { return false; }
-    bool TelvaneReloginMemoryCard() override { return false; }
-    bool TelvanePutLogbookEntry(DWORD) override { return false; }
-
-private:
-    DWORD m_unit;
-};
-
-struct WatchguardAccess : CWatchguard
-{
-    using CWatchguard::Add;
-};
 
 #ifdef _WIN64
 const char InitWatchguardName[] = "InitWatchguard";
@@ -157,7 +122,7 @@ int main()
         return 1;
     }
     for (int i = 0; i < IdleSources; ++i)
-        (pWatchguard->*&WatchguardAccess::Add)(new CIdleSource(pWatchguard, 0x1000 + i), false);
+        Register(pWatchguard, new CTestSource(pWatchguard, 0x1000 + i));
 
     double cpuBefore = ThreadCpuSeconds(pWatchguard->m_hThread);
     ::Sleep(IdleMilliseconds);
