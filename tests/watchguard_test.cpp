@@ -111,9 +111,14 @@ TEST_F(WatchguardTest, StartsOnceWithHiddenWindowAndAlertableThread)
     EXPECT_EQ(nullptr, InitWatchguard());
     EXPECT_EQ(m_pWatchguard, GetWatchguard());
 
-    HWND hWnd = ::FindWindowW(L"#32770", L"Sectorix Watchguard");
-    ASSERT_NE(nullptr, hWnd);
-    EXPECT_EQ(hWnd, m_pWatchguard->GetMainWnd()->m_hWnd);
+    HWND hWnd = m_pWatchguard->GetMainWnd()->m_hWnd;
+    ASSERT_TRUE(::IsWindow(hWnd));
+    wchar_t text[64];
+    ::GetClassNameW(hWnd, text, ARRAYSIZE(text));
+    EXPECT_STREQ(L"#32770", text);
+    ::GetWindowTextW(hWnd, text, ARRAYSIZE(text));
+    EXPECT_STREQ(L"Sectorix Watchguard", text);
+    EXPECT_EQ(nullptr, ::GetParent(hWnd));
     EXPECT_EQ(m_pWatchguard->m_nThreadID, ::GetWindowThreadProcessId(hWnd, nullptr));
     EXPECT_FALSE(::IsWindowVisible(hWnd));
 
@@ -483,12 +488,13 @@ TEST(WatchguardTeardown, EndsBothThreadsDeletesEverySourceAndAllowsANewWatchguar
     ::DuplicateHandle(hProcess, pWatchguard->GetAlertableThread()->m_hThread, hProcess, &hAlertable, SYNCHRONIZE,
                       FALSE, 0);
     DWORD watchguardThreadId = pWatchguard->m_nThreadID;
+    HWND hWnd = pWatchguard->GetMainWnd()->m_hWnd;
 
     StopWatchguard(pWatchguard);
     EXPECT_EQ(0, CTestSource::s_nAlive);
     EXPECT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(hThread, 0));
     EXPECT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(hAlertable, 0));
-    EXPECT_EQ(nullptr, ::FindWindowW(L"#32770", L"Sectorix Watchguard"));
+    EXPECT_FALSE(::IsWindow(hWnd));
     EXPECT_EQ(nullptr, GetWatchguard());
     ::CloseHandle(hThread);
     ::CloseHandle(hAlertable);

@@ -10,10 +10,3 @@ extern CWatchguard* volatile g_pWatchguard;
 // True until the host first asks for the watchguard: the flat functions then
 // act on their own as the telemetry library would.
 extern volatile bool g_bFlatMode;
-
-namespace Sectorix
-{
-// Registered when the library is loaded; carries media notifications from
-// any thread to the watchguard thread.
-extern const UINT WM_WATCHGUARD_NOTIFY;
-}

@@ -5,6 +5,7 @@
 #include "afx/SingleLock.h"
 #include "watchguard/DelayedPosts.h"
 #include "watchguard/Globals.h"
+#include "watchguard/WatchguardMessages.h"
 #include "watchguard/Logbuch.h"
 #include "watchguard/WatchguardWnd.h"
 
@@ -50,6 +51,7 @@ CWatchguard::~CWatchguard()
         delete m_pAlertableThread;
         m_pAlertableThread = nullptr;
     }
+    CWatchguard::EnableDrives(false);
     for (INT_PTR i = 0; i < m_removed.GetSize(); ++i)
         delete m_removed[i];
     m_removed.RemoveAll();

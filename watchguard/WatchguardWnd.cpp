@@ -1,6 +1,11 @@
 #include "watchguard/WatchguardWnd.h"
 
 #include "Sectorix/Watchguard.h"
+#include "sources/DeviceApi.h"
+#include "watchguard/Logbuch.h"
+#include "watchguard/WatchguardMessages.h"
+
+#include <vector>
 
 namespace Sectorix
 {
@@ -9,29 +14,65 @@ namespace
 {
 const UINT_PTR WatchTimerId = 1;
 const UINT WatchTimerInterval = 2000;
+const DWORD DosDeviceListSize = 4096;
+const DWORD AllDriveLetters = 0xFFFFFFFF;
+
+// A drive letter: exactly two characters, the second a colon.
+bool IsDriveLetter(const CString& name)
+{
+    return name.GetLength() == 2 && name.GetAt(1) == L':';
+}
+
+// All DOS device names, each ending in a zero, the list ending in an empty
+// name. A failure other than a short buffer gives an empty list.
+std::vector<wchar_t> QueryDosDeviceNames()
+{
+    std::vector<wchar_t> names(DosDeviceListSize);
+    while (g_deviceApi.QueryDosDeviceW(nullptr, names.data(), static_cast<DWORD>(names.size())) == 0)
+    {
+        if (::GetLastError() != ERROR_INSUFFICIENT_BUFFER)
+            return std::vector<wchar_t>(2, L'\0');
+        names.resize(names.size() * 2);
+    }
+    return names;
+}
 }
 
 BEGIN_MESSAGE_MAP(CWatchguardWnd, CWnd)
     ON_WM_CREATE()
     ON_WM_DESTROY()
     ON_WM_TIMER()
+    ON_WM_DEVICECHANGE()
+    ON_MESSAGE(WM_ENUM_DOSDEVICES, OnEnumerateDosDevices)
 END_MESSAGE_MAP()
 
 CWatchguardWnd::CWatchguardWnd(CWatchguard* pWatchguard)
     : m_pWatchguard(pWatchguard)
+    , m_mapDosDevices(10)
 {
+    OnEnumerateDosDevices(TRUE, 0);
 }
 
+// Volume notices may be refused (Wine does); the broadcast of changed
+// device nodes, which drives the enumeration, reaches the window anyway.
 int CWatchguardWnd::OnCreate(LPCREATESTRUCTW lpCreateStruct)
 {
     if (CWnd::OnCreate(lpCreateStruct) == -1)
         return -1;
     SetTimer(WatchTimerId, WatchTimerInterval, nullptr);
+    DEV_BROADCAST_VOLUME filter = {};
+    filter.dbcv_size = sizeof(filter);
+    filter.dbcv_devicetype = DBT_DEVTYP_VOLUME;
+    filter.dbcv_unitmask = AllDriveLetters;
+    filter.dbcv_flags = DBTF_MEDIA;
+    m_hDevNotify = ::RegisterDeviceNotificationW(m_hWnd, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
     return 0;
 }
 
 void CWatchguardWnd::OnDestroy()
 {
+    if (m_hDevNotify)
+        ::UnregisterDeviceNotification(m_hDevNotify);
     KillTimer(WatchTimerId);
     CWnd::OnDestroy();
 }
@@ -45,6 +86,72 @@ void CWatchguardWnd::OnTimer(UINT_PTR nIDEvent)
     }
     if (m_pWatchguard->IsEnabled())
         m_pWatchguard->OnWatchTimer();
+}
+
+// Every device event is granted; only a change of the device nodes makes
+// the window look at the DOS device names again.
+BOOL CWatchguardWnd::OnDeviceChange(UINT nEventType, DWORD_PTR)
+{
+    if (nEventType == DBT_DEVNODES_CHANGED)
+        OnEnumerateDosDevices(FALSE, 0);
+    return TRUE;
+}
+
+// Compares the DOS device names with those seen last time; the first pass
+// only records them.
+LRESULT CWatchguardWnd::OnEnumerateDosDevices(WPARAM wParam, LPARAM)
+{
+    bool initial = wParam != 0;
+    TLogbuch::Instance().Write(L"Enumeration DosDevices ...");
+    std::vector<wchar_t> names = QueryDosDeviceNames();
+
+    CMapStringToString vanished;
+    CString key, value;
+    for (POSITION pos = m_mapDosDevices.GetStartPosition(); pos;)
+    {
+        m_mapDosDevices.GetNextAssoc(pos, key, value);
+        vanished.SetAt(key, value);
+    }
+    for (const wchar_t* pName = names.data(); *pName; pName += wcslen(pName) + 1)
+    {
+        if (m_mapDosDevices.Lookup(pName, value))
+        {
+            vanished.RemoveKey(pName);
+            continue;
+        }
+        m_mapDosDevices.SetAt(pName, pName);
+        if (!initial)
+            ReportAdded(pName);
+    }
+    for (POSITION pos = vanished.GetStartPosition(); pos;)
+    {
+        vanished.GetNextAssoc(pos, key, value);
+        m_mapDosDevices.RemoveKey(key);
+        if (!initial)
+            ReportRemoved(key);
+    }
+    return 0;
+}
+
+void CWatchguardWnd::ReportAdded(const CString& name)
+{
+    if (!IsDriveLetter(name))
+        return;
+    TLogbuch::Instance().WriteFormat(L"Sectorix\t\tVolume added\t%s", name.GetString());
+    PostUnit(UnitArrived, name.GetAt(0) | 0x20);
+}
+
+void CWatchguardWnd::ReportRemoved(const CString& name)
+{
+    if (!IsDriveLetter(name))
+        return;
+    TLogbuch::Instance().WriteFormat(L"Sectorix\t\tVolume removed\t%s", name.GetString());
+    PostUnit(UnitRemoved, name.GetAt(0) | 0x20);
+}
+
+void CWatchguardWnd::PostUnit(WPARAM change, WORD unit)
+{
+    ::PostThreadMessageW(m_pWatchguard->m_nThreadID, WM_WATCHGUARD, change, MAKELPARAM(unit, UnitMarker));
 }
 
 }

@@ -54,9 +54,12 @@ public:
     virtual void EnableNotificationMessages(UINT message, NotifyCallback callback);
     virtual void EnableNotificationMessages(DWORD threadId, HWND window, UINT message);
     virtual void Enable(bool enable);
+    virtual bool EnableDrives(bool enable);
+    virtual bool EnableImageFile(const wchar_t* path);
     virtual bool ActivateSectorix(CSectorix* pSource, Sectorix::ActivationMode mode);
 
     void SendNotification(eWatchguardState state, CSectorix* pSource);
+    CSectorix* GetSectorix(const wchar_t* name);
 
     CSectorix* GetActiveSectorix() const { return m_pActive; }
     CSectorix* Find(CRuntimeClass* pClass, DWORD unit);
@@ -84,6 +87,8 @@ protected:
     virtual void OnWatchTimer();
 
     void Add(CSectorix* pSource, bool test);
+    void OnWmWatchguard(WPARAM wParam, LPARAM lParam);
+    void OnWmWatchguardInternal(WPARAM wParam, LPARAM lParam);
     void PostDelayed(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam, DWORD delay);
 
     BOOL InitInstance() override;
@@ -92,6 +97,8 @@ protected:
     BOOL OnIdle(LONG lCount) override;
 
     static UINT AlertableThreadMain(void* pParam);
+
+    DECLARE_MESSAGE_MAP()
 
 private:
     NotifyCallback GetNotifyCallback();

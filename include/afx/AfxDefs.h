@@ -9,3 +9,8 @@
 #else
 #define AFX_API __declspec(dllimport)
 #endif
+
+// An opaque place in a collection, for walking it.
+typedef struct __POSITION
+{
+} * POSITION;

@@ -74,3 +74,7 @@ protected: \
 
 #define ON_WM_TIMER() \
     { WM_TIMER, AFX_MSG_THUNK(pThis->OnTimer(static_cast<UINT_PTR>(wParam)); return 0;) },
+
+#define ON_WM_DEVICECHANGE() \
+    { WM_DEVICECHANGE, \
+      AFX_MSG_THUNK(return pThis->OnDeviceChange(static_cast<UINT>(wParam), static_cast<DWORD_PTR>(lParam));) },

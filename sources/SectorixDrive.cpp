@@ -1,0 +1,230 @@
+#include "Sectorix/SectorixDrive.h"
+
+#include "Sectorix/Watchguard.h"
+#include "afx/ModuleState.h"
+#include "sources/DeviceApi.h"
+#include "sources/SectorixWin2000.h"
+#include "sources/SectorixWin98.h"
+
+#include <new>
+
+IMPLEMENT_DYNAMIC(CSectorixDrive, CSectorix)
+
+namespace
+{
+const unsigned char PhysicalDriveUnit = 0x80;
+const unsigned short StatusConnected = 0xF006;
+const unsigned short StatusCannotOpen = 0x0F04;
+const UINT PacketSize = 512;
+const wchar_t* const MediaTexts[2][2] = {
+    { L"Medium entfernt: %s", L"Medium eingelegt: %s" },
+    { L"Media removed: %s", L"Media inserted: %s" },
+};
+
+// Windows XP (5.1) or later reads volumes directly; older systems go
+// through the virtual device.
+bool IsWindowsXPOrLater()
+{
+    OSVERSIONINFOEXW version = {};
+    version.dwOSVersionInfoSize = sizeof(version);
+    version.dwMajorVersion = 5;
+    version.dwMinorVersion = 1;
+    version.wServicePackMajor = 0;
+    DWORDLONG conditions = 0;
+    conditions = ::VerSetConditionMask(conditions, VER_MAJORVERSION, VER_GREATER_EQUAL);
+    conditions = ::VerSetConditionMask(conditions, VER_MINORVERSION, VER_GREATER_EQUAL);
+    conditions = ::VerSetConditionMask(conditions, VER_SERVICEPACKMAJOR, VER_GREATER_EQUAL);
+    return Sectorix::g_deviceApi.VerifyVersionInfoW(
+               &version, VER_MAJORVERSION | VER_MINORVERSION | VER_SERVICEPACKMAJOR, conditions) != FALSE;
+}
+}
+
+CSectorixDrive* CSectorixDrive::Create(CWatchguard* pWatchguard, unsigned char volume, bool hotPlugged)
+{
+    AFX_MANAGE_STATE(AfxGetStaticModuleState());
+    if (IsWindowsXPOrLater())
+        return new (std::nothrow) CSectorixWin2000(pWatchguard, volume, hotPlugged);
+    return new (std::nothrow) CSectorixWin98(pWatchguard, volume, hotPlugged);
+}
+
+CSectorixDrive::CSectorixDrive(CWatchguard* pWatchguard, unsigned char volume, bool hotPlugged)
+    : CSectorix(pWatchguard, TypeDrive)
+    , m_nVolume(volume)
+{
+    m_bHotPlugged = hotPlugged;
+}
+
+CSectorixDrive::~CSectorixDrive() = default;
+
+void CSectorixDrive::Delete()
+{
+    AFX_MANAGE_STATE(AfxGetStaticModuleState());
+    delete this;
+}
+
+CString CSectorixDrive::GetDeviceName() const
+{
+    if (!m_strDeviceName.IsEmpty())
+        return m_strDeviceName;
+    CString name;
+    if (m_nVolume >= PhysicalDriveUnit)
+        name.Format(L"PhysicalDrive%d", m_nVolume - PhysicalDriveUnit);
+    else
+        name.Format(L"%c:", m_nVolume);
+    return name;
+}
+
+bool CSectorixDrive::isFor(DWORD unit)
+{
+    wchar_t ch = static_cast<wchar_t>(LOWORD(unit));
+    ::CharUpperBuffW(&ch, 1);
+    return ch == m_nVolume;
+}
+
+// Languages other than German read English.
+CString CSectorixDrive::GetMediaText(int language)
+{
+    CString text;
+    text.Format(MediaTexts[language == 0 ? 0 : 1][m_bMediaPresent ? 1 : 0], GetDeviceName().GetString());
+    return text;
+}
+
+bool CSectorixDrive::TestMedia(bool removed)
+{
+    if (!removed && OpenCard())
+    {
+        CloseCard();
+        if (!m_bMediaPresent)
+        {
+            m_bMediaPresent = true;
+            m_pWatchguard->SendNotification(MediaInserted, this);
+        }
+        return false;
+    }
+    if (m_bMediaPresent)
+    {
+        m_bMediaPresent = false;
+        m_pWatchguard->SendNotification(MediaRemoved, this);
+    }
+    return false;
+}
+
+bool CSectorixDrive::Activate()
+{
+    return true;
+}
+
+unsigned long long CSectorixDrive::GetCardSize()
+{
+    return m_qwCardSize;
+}
+
+bool CSectorixDrive::ReadSectorsB(BYTE* buffer, UINT count, DWORD* sectors)
+{
+    for (UINT i = 0; i < count; ++i)
+    {
+        if (!ReadSectorsA(buffer + static_cast<size_t>(i) * Sectorix::SectorSize, sectors[i], 1))
+            return false;
+    }
+    return true;
+}
+
+// A host that drives a card reader through the telemetry-style calls keeps
+// the card open from its first status request until the end of transfer;
+// the watch timer must not open and close it meanwhile.
+bool CSectorixDrive::TelvaneGetStatus(unsigned short* status)
+{
+    if (!m_bMediaPresent)
+        return false;
+    if (m_bTransferOpen)
+    {
+        *status = StatusConnected;
+        return true;
+    }
+    m_pWatchguard->Enable(false);
+    if (OpenCard())
+    {
+        m_bTransferOpen = true;
+        *status = StatusConnected;
+        return true;
+    }
+    *status = StatusCannotOpen;
+    m_pWatchguard->Enable(true);
+    return true;
+}
+
+bool CSectorixDrive::TelvaneEndTransmit()
+{
+    CloseCard();
+    m_bTransferOpen = false;
+    return true;
+}
+
+bool CSectorixDrive::TelvaneRestartMeasurement()
+{
+    return true;
+}
+
+bool CSectorixDrive::TelvaneSendCommand(unsigned short, BYTE*, unsigned short*, BYTE*)
+{
+    return true;
+}
+
+bool CSectorixDrive::TelvaneGetPacketSize(UINT* size)
+{
+    *size = PacketSize;
+    return true;
+}
+
+bool CSectorixDrive::TelvaneGetError(unsigned short* code, wchar_t* text)
+{
+    return m_pWatchguard->TelvaneGetError(code, text);
+}
+
+bool CSectorixDrive::TelvaneReloginMemoryCard()
+{
+    return true;
+}
+
+bool CSectorixDrive::TelvanePutLogbookEntry(DWORD)
+{
+    return false;
+}
+
+bool CSectorixDrive::isCardInserted()
+{
+    if (isOpened())
+        return true;
+    if (!OpenCard())
+        return false;
+    CloseCard();
+    return true;
+}
+
+UINT CSectorixDrive::SectorsWithinCard(DWORD firstSector, UINT count) const
+{
+    unsigned long long cardSectors = m_qwCardSize / Sectorix::SectorSize;
+    if (firstSector >= cardSectors)
+        return 0;
+    unsigned long long available = cardSectors - firstSector;
+    return count < available ? count : static_cast<UINT>(available);
+}
+
+// The system's text for an error code, without the line break it ends with.
+void CSectorixDrive::FormatLastError(CString& out, DWORD error, const wchar_t* format)
+{
+    wchar_t* pText = nullptr;
+    ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM, nullptr, error,
+                     MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<LPWSTR>(&pText), 0, nullptr);
+    CString text(pText);
+    int n = text.GetLength();
+    if (n > 1 && text.GetAt(n - 1) < L' ')
+    {
+        --n;
+        if (n > 1 && text.GetAt(n - 1) < L' ')
+            --n;
+        text = CString(text.GetString(), n);
+    }
+    out.Format(format, text.GetString(), error);
+    ::LocalFree(pText);
+}

@@ -1,0 +1,80 @@
+#include "sources/SectorixImageFile.h"
+
+#include "Sectorix/Watchguard.h"
+
+namespace
+{
+// Folders, devices, and files that are temporary or offline are no card.
+const DWORD NotAnImage =
+    FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE | FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_OFFLINE;
+const DWORD ImageAccess = GENERIC_READ | GENERIC_WRITE;
+const DWORD ImageSharing = FILE_SHARE_READ | FILE_SHARE_WRITE;
+const DWORD ImageFlags = FILE_FLAG_NO_BUFFERING | FILE_ATTRIBUTE_NORMAL;
+}
+
+CSectorixImageFile::CSectorixImageFile(CWatchguard* pWatchguard, const wchar_t* path)
+    : CSectorixWin2000(pWatchguard, 0, false)
+    , m_strPath(path)
+{
+    m_eType = TypeImageFile;
+}
+
+CSectorixImageFile::~CSectorixImageFile() = default;
+
+CString CSectorixImageFile::GetMediaText(int language)
+{
+    CString text;
+    text.Format(L"%s '%s'", language == 0 ? L"Lese" : L"Reading", m_strPath.GetString());
+    return text;
+}
+
+bool CSectorixImageFile::TestMedia(bool)
+{
+    if (m_bActivated)
+        return false;
+    DWORD attributes = ::GetFileAttributesW(m_strPath);
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & NotAnImage))
+        return false;
+    if (!m_bMediaPresent)
+    {
+        m_bMediaPresent = true;
+        m_pWatchguard->SendNotification(MediaInserted, this);
+    }
+    return true;
+}
+
+bool CSectorixImageFile::Activate()
+{
+    m_bActivated = true;
+    return true;
+}
+
+bool CSectorixImageFile::Deactivate()
+{
+    return false;
+}
+
+// The whole 64-bit size counts: an image of 4 GiB or more is read to its end.
+bool CSectorixImageFile::OpenCard()
+{
+    m_hDevice = ::CreateFileW(m_strPath, ImageAccess, ImageSharing, nullptr, OPEN_EXISTING, ImageFlags, nullptr);
+    if (m_hDevice == INVALID_HANDLE_VALUE)
+        return false;
+    LARGE_INTEGER size;
+    if (!::GetFileSizeEx(m_hDevice, &size))
+    {
+        CloseCard();
+        return false;
+    }
+    m_qwCardSize = static_cast<unsigned long long>(size.QuadPart);
+    return true;
+}
+
+bool CSectorixImageFile::CloseCard()
+{
+    if (m_hDevice == INVALID_HANDLE_VALUE)
+        return false;
+    ::CloseHandle(m_hDevice);
+    m_hDevice = INVALID_HANDLE_VALUE;
+    return true;
+}

@@ -1,0 +1,34 @@
+#pragma once
+
+#include "Sectorix/Watchguard.h"
+
+#include <string>
+
+class CSectorix;
+
+// A source made the active one and its card opened the way a telemetry host
+// opens it; closed and deactivated again when the object goes.
+class CActiveCard
+{
+public:
+    // Throws CToolError(ExitFailed) when the source cannot be activated or
+    // its card not opened; where names the card in the message.
+    CActiveCard(CWatchguard* pWatchguard, CSectorix* pSource, const std::wstring& where);
+    ~CActiveCard();
+
+    CActiveCard(const CActiveCard&) = delete;
+    CActiveCard& operator=(const CActiveCard&) = delete;
+
+    const std::wstring& Where() const { return m_where; }
+    unsigned long long Size() const;
+    // Reads count whole sectors into a sector-aligned buffer.
+    bool Read(BYTE* buffer, DWORD firstSector, UINT count);
+
+private:
+    void Open();
+    void Close();
+
+    CWatchguard* m_pWatchguard;
+    CSectorix* m_pSource;
+    std::wstring m_where;
+};

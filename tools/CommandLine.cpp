@@ -1,0 +1,108 @@
+#include "CommandLine.h"
+
+#include "Console.h"
+#include "ToolError.h"
+
+#include <cwctype>
+
+namespace
+{
+const DWORD DefaultTimeoutSeconds = 10;
+// A day; beyond it the wait in milliseconds would not fit a DWORD anyway.
+const DWORD MaxTimeoutSeconds = 86400;
+const wchar_t LogFolderName[] = L"sectorix-logs";
+
+const char UsageText[] =
+    "usage: sectorix-read --image FILE --out COPY [--log DIR] [--timeout SECONDS]\n"
+    "       sectorix-read --drive E: --out COPY [--log DIR] [--timeout SECONDS]\n"
+    "\n"
+    "Copies a whole card, sector by sector, through Sectorix.dll to COPY and\n"
+    "prints its size and SHA-256.\n"
+    "  --image FILE       read a card image file\n"
+    "  --drive E:         read the card in a removable drive\n"
+    "  --out COPY         the copy to write (replaced if it exists)\n"
+    "  --log DIR          folder of the library's daily log book\n"
+    "                     (default: sectorix-logs in the temp folder)\n"
+    "  --timeout SECONDS  how long to wait for the card (default: 10)\n"
+    "exit status: 0 copied, 1 the card could not be read or copied,\n"
+    "             2 bad arguments, 3 no card within the timeout\n";
+
+CToolError BadArguments(const std::wstring& reason)
+{
+    return CToolError(ExitBadArguments, Utf8(reason));
+}
+}
+
+CCommandLine::CCommandLine(int argc, wchar_t* argv[])
+    : m_logFolder(DefaultLogFolder())
+    , m_timeoutSeconds(DefaultTimeoutSeconds)
+{
+    for (int i = 1; i < argc; ++i)
+    {
+        std::wstring option = argv[i];
+        if (option == L"--help" || option == L"-h")
+        {
+            m_bHelp = true;
+            return;
+        }
+        if (i + 1 == argc)
+            throw BadArguments(option.rfind(L"--", 0) == 0 ? option + L" needs a value" : L"unexpected " + option);
+        Take(option, argv[++i]);
+    }
+    Check();
+}
+
+const char* CCommandLine::Usage()
+{
+    return UsageText;
+}
+
+void CCommandLine::Take(const std::wstring& option, const std::wstring& value)
+{
+    if (option == L"--image")
+        m_image = value;
+    else if (option == L"--drive")
+        m_drive = DriveName(value);
+    else if (option == L"--out")
+        m_copy = value;
+    else if (option == L"--log")
+        m_logFolder = value;
+    else if (option == L"--timeout")
+        m_timeoutSeconds = Seconds(value);
+    else
+        throw BadArguments(L"unknown option " + option);
+}
+
+void CCommandLine::Check()
+{
+    if (m_image.empty() == m_drive.empty())
+        throw BadArguments(L"give exactly one of --image and --drive");
+    if (m_copy.empty())
+        throw BadArguments(L"--out is missing");
+}
+
+// "e", "e:" and "E:" all name drive E:.
+std::wstring CCommandLine::DriveName(const std::wstring& value)
+{
+    bool bLetter = !value.empty() && value[0] < 0x80 && std::iswalpha(value[0]);
+    if (!bLetter || value.size() > 2 || (value.size() == 2 && value[1] != L':'))
+        throw BadArguments(L"--drive wants a drive letter such as E:, not " + value);
+    return std::wstring(1, static_cast<wchar_t>(std::towupper(value[0]))) + L":";
+}
+
+DWORD CCommandLine::Seconds(const std::wstring& value)
+{
+    wchar_t* end = nullptr;
+    unsigned long seconds = std::wcstoul(value.c_str(), &end, 10);
+    if (value.empty() || *end != L'\0' || value[0] == L'-' || seconds == 0 || seconds > MaxTimeoutSeconds)
+        throw BadArguments(L"--timeout wants whole seconds from 1 to " + std::to_wstring(MaxTimeoutSeconds) + L", not " +
+                           value);
+    return static_cast<DWORD>(seconds);
+}
+
+std::wstring CCommandLine::DefaultLogFolder()
+{
+    wchar_t temp[MAX_PATH + 1];
+    DWORD length = ::GetTempPathW(MAX_PATH + 1, temp);
+    return std::wstring(temp, length) + LogFolderName;
+}

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+// The options of sectorix-read, checked as a whole: one card source (an
+// image file or a drive), where the copy goes, the log folder and the wait.
+class CCommandLine
+{
+public:
+    // Throws CToolError(ExitBadArguments) with the reason.
+    CCommandLine(int argc, wchar_t* argv[]);
+
+    static const char* Usage();
+
+    bool WantsHelp() const { return m_bHelp; }
+    const std::wstring& Image() const { return m_image; }
+    const std::wstring& Drive() const { return m_drive; }
+    const std::wstring& Copy() const { return m_copy; }
+    const std::wstring& LogFolder() const { return m_logFolder; }
+    DWORD TimeoutMilliseconds() const { return m_timeoutSeconds * 1000; }
+    DWORD TimeoutSeconds() const { return m_timeoutSeconds; }
+
+private:
+    void Take(const std::wstring& option, const std::wstring& value);
+    void Check();
+    static std::wstring DriveName(const std::wstring& value);
+    static DWORD Seconds(const std::wstring& value);
+    static std::wstring DefaultLogFolder();
+
+    bool m_bHelp = false;
+    std::wstring m_image;
+    std::wstring m_drive;
+    std::wstring m_copy;
+    std::wstring m_logFolder;
+    DWORD m_timeoutSeconds;
+};

@@ -1,0 +1,36 @@
+#include "Console.h"
+
+#include <windows.h>
+
+#include <cwctype>
+
+std::string Utf8(const std::wstring& text)
+{
+    if (text.empty())
+        return std::string();
+    int length = static_cast<int>(text.size());
+    int bytes = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), length, nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<size_t>(bytes), '\0');
+    ::WideCharToMultiByte(CP_UTF8, 0, text.data(), length, &out[0], bytes, nullptr, nullptr);
+    return out;
+}
+
+void PrintLine(std::FILE* stream, const std::string& line)
+{
+    std::fputs(line.c_str(), stream);
+    std::fputc('\n', stream);
+    std::fflush(stream);
+}
+
+std::string SystemMessage(unsigned long error)
+{
+    wchar_t* pText = nullptr;
+    DWORD length = ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                        FORMAT_MESSAGE_IGNORE_INSERTS,
+                                    nullptr, error, 0, reinterpret_cast<wchar_t*>(&pText), 0, nullptr);
+    std::wstring text(pText ? pText : L"", length);
+    ::LocalFree(pText);
+    while (!text.empty() && std::iswspace(text.back()))
+        text.pop_back();
+    return Utf8(text) + " (error " + std::to_string(error) + ")";
+}

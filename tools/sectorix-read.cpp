@@ -1,0 +1,80 @@
+// sectorix-read: copies a whole card through Sectorix.dll as a host would
+// read it, and prints what it read (size and SHA-256), so the copy can be
+// checked against the card.
+#include "ActiveCard.h"
+#include "CardCopier.h"
+#include "CommandLine.h"
+#include "Console.h"
+#include "ToolError.h"
+#include "WatchguardSession.h"
+
+#include "Sectorix/SectorixDefs.h"
+
+#include <cstdio>
+#include <exception>
+
+namespace
+{
+const char ToolName[] = "sectorix-read: ";
+const double BytesPerMegabyte = 1e6;
+const int RateTextSize = 32;
+
+std::string RateText(double bytesPerSecond)
+{
+    char text[RateTextSize];
+    std::snprintf(text, sizeof(text), "%.1f MB/s", bytesPerSecond / BytesPerMegabyte);
+    return text;
+}
+
+// The card is closed and deactivated before the watchguard stops.
+std::string CopyCard(CWatchguard* pWatchguard, CSectorix* pSource, const std::wstring& where,
+                     const std::wstring& copy)
+{
+    CActiveCard card(pWatchguard, pSource, where);
+    CCardCopier copier(card);
+    copier.CopyTo(copy);
+    return "copied " + std::to_string(copier.Bytes()) + " bytes (" +
+           std::to_string(copier.Bytes() / Sectorix::SectorSize) + " sectors) to " + Utf8(copy) + " at " +
+           RateText(copier.BytesPerSecond()) + "\nSHA-256 " + copier.Sha256();
+}
+
+int Run(const CCommandLine& options)
+{
+    CWatchguardSession session(options.LogFolder());
+    bool bImage = !options.Image().empty();
+    const std::wstring& where = bImage ? options.Image() : options.Drive();
+    CSectorix* pSource = bImage ? session.WaitForImage(where, options.TimeoutSeconds())
+                                : session.WaitForDrive(where, options.TimeoutSeconds());
+    PrintLine(stdout, "reading the card in " + Utf8(where));
+    std::string report = CopyCard(session.Watchguard(), pSource, where, options.Copy());
+    session.Stop();
+    PrintLine(stdout, report);
+    return ExitCopied;
+}
+}
+
+int wmain(int argc, wchar_t* argv[])
+{
+    try
+    {
+        CCommandLine options(argc, argv);
+        if (options.WantsHelp())
+        {
+            std::fputs(CCommandLine::Usage(), stdout);
+            return ExitCopied;
+        }
+        return Run(options);
+    }
+    catch (const CToolError& error)
+    {
+        PrintLine(stderr, ToolName + std::string(error.what()));
+        if (error.Code() == ExitBadArguments)
+            std::fputs(CCommandLine::Usage(), stderr);
+        return error.Code();
+    }
+    catch (const std::exception& error)
+    {
+        PrintLine(stderr, ToolName + std::string(error.what()));
+        return ExitFailed;
+    }
+}
