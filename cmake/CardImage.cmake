@@ -15,7 +15,7 @@ if(CMAKE_SCRIPT_MODE_FILE)
     set(stage ${IMAGE}.files)
 
     function(run)
-        execute_process(COMMAND ${ARGN} RESULT_VARIABLE result)
+        execute_process(COMMAND ${ARGN} RESULT_VARIABLE result OUTPUT_QUIET)
         if(NOT result EQUAL 0)
             message(FATAL_ERROR "${ARGV0} failed (${result}) while making ${IMAGE}")
         endif()

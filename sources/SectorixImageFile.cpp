@@ -2,11 +2,24 @@
 
 #include "Sectorix/Watchguard.h"
 
+#include <cwchar>
+
 namespace
 {
 // Folders, devices, and files that are temporary or offline are no card.
 const DWORD NotAnImage =
     FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE | FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_OFFLINE;
+const wchar_t DeviceNamespace[] = L"\\\\.\\";
+
+// Device names (NUL, COM1, \\.\X:) carry no device attribute; their full
+// path lies in the device namespace.
+bool IsDevicePath(const wchar_t* path)
+{
+    wchar_t fullPath[MAX_PATH];
+    DWORD length = ::GetFullPathNameW(path, MAX_PATH, fullPath, nullptr);
+    return length > 0 && length < MAX_PATH && wcsncmp(fullPath, DeviceNamespace, wcslen(DeviceNamespace)) == 0;
+}
+
 const DWORD ImageAccess = GENERIC_READ | GENERIC_WRITE;
 const DWORD ImageSharing = FILE_SHARE_READ | FILE_SHARE_WRITE;
 const DWORD ImageFlags = FILE_FLAG_NO_BUFFERING | FILE_ATTRIBUTE_NORMAL;
@@ -33,7 +46,7 @@ bool CSectorixImageFile::TestMedia(bool)
     if (m_bActivated)
         return false;
     DWORD attributes = ::GetFileAttributesW(m_strPath);
-    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & NotAnImage))
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & NotAnImage) || IsDevicePath(m_strPath))
         return false;
     if (!m_bMediaPresent)
     {

@@ -3,7 +3,13 @@
 #include "Sectorix/Watchguard.h"
 #include "afx/Wnd.h"
 
+#include "afx/CriticalSection.h"
+#include "afx/Event.h"
+#include "afx/SingleLock.h"
+
 #include <gtest/gtest.h>
+
+#include <vector>
 
 namespace testing_helpers
 {
@@ -41,6 +47,59 @@ inline void StopWatchguard(CWatchguard*& pWatchguard)
     delete pWatchguard;
     pWatchguard = nullptr;
 }
+
+struct Notification
+{
+    eWatchguardState state;
+    CSectorix* source;
+    DWORD thread;
+};
+
+// Records what the callback receives, on whatever thread it runs.
+class NotificationLog
+{
+public:
+    void Add(eWatchguardState state, CSectorix* source)
+    {
+        CSingleLock lock(&m_lock, TRUE);
+        m_seen.push_back({ state, source, ::GetCurrentThreadId() });
+        m_evChanged.SetEvent();
+    }
+
+    bool WaitForCount(size_t count)
+    {
+        DWORD start = ::GetTickCount();
+        while (Snapshot().size() < count)
+        {
+            if (::GetTickCount() - start > WaitBound)
+                return false;
+            ::WaitForSingleObject(m_evChanged, 100);
+        }
+        return true;
+    }
+
+    std::vector<Notification> Snapshot()
+    {
+        CSingleLock lock(&m_lock, TRUE);
+        return m_seen;
+    }
+
+    void Clear()
+    {
+        CSingleLock lock(&m_lock, TRUE);
+        m_seen.clear();
+    }
+
+    CWatchguard::NotifyCallback Callback()
+    {
+        return [this](eWatchguardState state, CSectorix* source) { Add(state, source); };
+    }
+
+private:
+    CCriticalSection m_lock;
+    CEvent m_evChanged;
+    std::vector<Notification> m_seen;
+};
 
 inline HWND CreateMessageWindow()
 {

@@ -20,53 +20,6 @@ const UINT NotifyMessage = WM_APP + 100;
 const UINT LogMessage = WM_APP + 101;
 const UINT DelayedMessage = WM_APP + 102;
 
-struct Notification
-{
-    eWatchguardState state;
-    CSectorix* source;
-    DWORD thread;
-};
-
-// Records what the callback receives, on whatever thread it runs.
-class NotificationLog
-{
-public:
-    void Add(eWatchguardState state, CSectorix* source)
-    {
-        CSingleLock lock(&m_lock, TRUE);
-        m_seen.push_back({ state, source, ::GetCurrentThreadId() });
-        m_evChanged.SetEvent();
-    }
-
-    bool WaitForCount(size_t count)
-    {
-        DWORD start = ::GetTickCount();
-        while (Snapshot().size() < count)
-        {
-            if (::GetTickCount() - start > WaitBound)
-                return false;
-            ::WaitForSingleObject(m_evChanged, 100);
-        }
-        return true;
-    }
-
-    std::vector<Notification> Snapshot()
-    {
-        CSingleLock lock(&m_lock, TRUE);
-        return m_seen;
-    }
-
-    CWatchguard::NotifyCallback Callback()
-    {
-        return [this](eWatchguardState state, CSectorix* source) { Add(state, source); };
-    }
-
-private:
-    CCriticalSection m_lock;
-    CEvent m_evChanged;
-    std::vector<Notification> m_seen;
-};
-
 class WatchguardTest : public ::testing::Test
 {
 protected:

@@ -1,0 +1,98 @@
+#pragma once
+
+#include <windows.h>
+
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+// Stands behind the library's device calls: volumes, physical disks backed
+// by card image files, partition layouts, geometry, the virtual device of
+// older systems, the DOS device names and the version check. It answers as
+// Windows would for what the test put on it, and records what was asked.
+class SimulatedMachine
+{
+public:
+    struct Partition
+    {
+        ULONGLONG offset;
+        ULONGLONG length;
+    };
+
+    struct Disk
+    {
+        std::wstring image;
+        bool mediaPresent = true;
+        std::vector<Partition> partitions;
+        ULONGLONG geometrySectors = 0;
+        DWORD layoutError = 0;
+        DWORD geometryError = 0;
+        int lockFailures = 0;
+        bool openFails = false;
+    };
+
+    struct Volume
+    {
+        UINT driveType = DRIVE_REMOVABLE;
+        std::vector<int> disks;
+        bool dismountFails = false;
+    };
+
+    struct VxdDrive
+    {
+        std::wstring image;
+        DWORD factors[3] = {};
+        DWORD describeError = 0;
+    };
+
+    SimulatedMachine();
+    ~SimulatedMachine();
+
+    SimulatedMachine(const SimulatedMachine&) = delete;
+    SimulatedMachine& operator=(const SimulatedMachine&) = delete;
+
+    std::map<int, Disk> disks;
+    std::map<wchar_t, Volume> volumes;
+    std::map<wchar_t, VxdDrive> vxdDrives;
+    bool vxdPresent = false;
+    bool windowsXPOrLater = true;
+    std::vector<std::wstring> otherDosNames = { L"NUL", L"COM1", L"Global" };
+
+    // What the library asked for, in order: "open \\.\E:", "lock PhysicalDrive1", ...
+    std::vector<std::wstring> calls;
+    int Count(const std::wstring& call);
+    // Device handles the library opened and has not closed.
+    int OpenHandles();
+
+    // Held while the test changes the machine under a running watchguard.
+    std::unique_lock<std::recursive_mutex> Lock() { return std::unique_lock<std::recursive_mutex>(m_mutex); }
+
+private:
+    struct Opened
+    {
+        enum Kind { VolumeDevice, DiskDevice, VirtualDevice } kind;
+        int number;
+        ULONGLONG fileIndex;
+    };
+
+    static HANDLE WINAPI CreateFileW(LPCWSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE);
+    static BOOL WINAPI DeviceIoControl(HANDLE, DWORD, LPVOID, DWORD, LPVOID, DWORD, LPDWORD, LPOVERLAPPED);
+    static UINT WINAPI GetDriveTypeW(LPCWSTR);
+    static DWORD WINAPI QueryDosDeviceW(LPCWSTR, LPWSTR, DWORD);
+    static BOOL WINAPI VerifyVersionInfoW(LPOSVERSIONINFOEXW, DWORD, DWORDLONG);
+
+    HANDLE Open(const std::wstring& image, DWORD flags, Opened opened);
+    BOOL VolumeControl(int letter, DWORD code, LPVOID output, DWORD outputSize);
+    BOOL DiskControl(int number, DWORD code, LPVOID output, DWORD outputSize);
+    BOOL VxdControl(DWORD code, LPVOID input, LPVOID output);
+    std::vector<std::wstring> DosNames() const;
+
+    std::recursive_mutex m_mutex;
+    std::map<HANDLE, Opened> m_handles;
+    std::map<int, int> m_lockAttempts;
+    static SimulatedMachine* s_pCurrent;
+};
+
+// A Windows path for a file of the build tree.
+std::wstring WindowsPath(const char* unixPath);
