@@ -68,10 +68,12 @@ bool CWatchguard::EnableDrives(bool enable)
                                          DriveTypeName(driveType), driveType);
         if (driveType != DRIVE_REMOVABLE || Find(RUNTIME_CLASS(CSectorixDrive), letter))
             continue;
+        // Registered before its first test, so that a card already in the
+        // drive is announced to the host.
         if (CSectorixDrive* pSource = CSectorixDrive::Create(this, static_cast<unsigned char>(letter), false))
         {
-            pSource->TestMedia(false);
             m_sources.Add(pSource);
+            pSource->TestMedia(false);
         }
     }
     return true;

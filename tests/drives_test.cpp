@@ -1,0 +1,262 @@
+// Drive sources as the watchguard enables them and as drives come and go.
+// Every test here takes the machine-wide drive lock.
+#include "CardFiles.h"
+#include "SimulatedMachine.h"
+#include "TestHelpers.h"
+#include "TestSource.h"
+
+#include "Sectorix/SectorixDrive.h"
+#include "api/FlatExports.h"
+#include "watchguard/Logbuch.h"
+
+#include <dbt.h>
+
+using namespace card_files;
+using namespace testing_helpers;
+
+namespace
+{
+
+const UINT NotifyMessage = WM_APP + 40;
+const ULONGLONG CardBytes = 4096 * 512;
+
+class DrivesTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        m_folder = MakeTempFolder(L"drives");
+        m_image = m_folder + L"\\card.img";
+        ASSERT_TRUE(::CopyFileW(WindowsPath(TEST_CARD_IMAGE).c_str(), m_image.c_str(), FALSE));
+        SimulatedMachine::Disk card;
+        card.image = m_image;
+        card.partitions = { { 0, CardBytes } };
+        m_machine.disks[1] = card;
+        m_machine.disks[2] = card;
+        m_machine.volumes[L'C'] = { DRIVE_FIXED, { 2 } };
+
+        m_pWatchguard = InitWatchguard();
+        ASSERT_NE(nullptr, m_pWatchguard);
+        m_pWatchguard->SetLogFolder((m_folder + L"\\logs").c_str());
+        MSG msg;
+        ::PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE);
+        m_pWatchguard->EnableNotificationMessages(::GetCurrentThreadId(), nullptr, NotifyMessage);
+    }
+
+    void TearDown() override
+    {
+        if (m_pWatchguard)
+            m_pWatchguard->EnableNotificationMessages(0, nullptr, 0);
+        StopWatchguard(m_pWatchguard);
+        TLogbuch::Instance().SetFolder(L"");
+        RemoveTree(m_folder);
+        MSG msg;
+        while (::PeekMessageW(&msg, reinterpret_cast<HWND>(-1), NotifyMessage, NotifyMessage, PM_REMOVE))
+            ;
+    }
+
+    void AddRemovable(wchar_t letter, int disk)
+    {
+        auto lock = m_machine.Lock();
+        m_machine.volumes[letter] = { DRIVE_REMOVABLE, { disk } };
+    }
+
+    // Windows tells every top-level window that the device nodes changed.
+    void BroadcastDeviceChange()
+    {
+        DWORD_PTR result = 0;
+        ASSERT_TRUE(::SendMessageTimeoutW(HWND_BROADCAST, WM_DEVICECHANGE, DBT_DEVNODES_CHANGED, 0,
+                                          SMTO_ABORTIFHUNG, WaitBound, &result));
+    }
+
+    CSectorix* FindDrive(DWORD unit) { return m_pWatchguard->Find(RUNTIME_CLASS(CSectorixDrive), unit); }
+
+    CSectorix* WaitForDrive(DWORD unit)
+    {
+        DWORD start = ::GetTickCount();
+        CSectorix* pSource = nullptr;
+        while (!(pSource = FindDrive(unit)) && ::GetTickCount() - start < WaitBound)
+            ::Sleep(20);
+        return pSource;
+    }
+
+    std::string Log() { return LogText(m_folder + L"\\logs"); }
+
+    SimulatedMachine m_machine;
+    std::wstring m_folder;
+    std::wstring m_image;
+    CWatchguard* m_pWatchguard = nullptr;
+};
+
+}
+
+TEST_F(DrivesTest, EnablingScansLettersCToZAndMakesSourcesForRemovableDrivesOnly)
+{
+    AddRemovable(L'A', 1);
+    AddRemovable(L'E', 1);
+    AddRemovable(L'G', 3);
+    m_machine.volumes[L'N'] = { DRIVE_REMOTE, {} };
+
+    ASSERT_TRUE(m_pWatchguard->EnableDrives(true));
+    EXPECT_TRUE(m_pWatchguard->LockStateDrive().isOwned());
+    CSectorix* pE = FindDrive('E');
+    ASSERT_NE(nullptr, pE);
+    EXPECT_NE(nullptr, FindDrive('G'));
+    EXPECT_EQ(nullptr, FindDrive('A'));
+    EXPECT_EQ(nullptr, FindDrive('C'));
+    EXPECT_EQ(nullptr, FindDrive('N'));
+    EXPECT_FALSE(pE->IsHotPlugged());
+    EXPECT_EQ(0, m_machine.Count(L"query A:"));
+    EXPECT_EQ(0, m_machine.Count(L"query B:"));
+    EXPECT_EQ(1, m_machine.Count(L"query Z:"));
+    std::string log = Log();
+    EXPECT_NE(std::string::npos, log.find("Sectorix\t\tDrive Type E:\tDRIVE_REMOVABLE (2)\r\n"));
+    EXPECT_NE(std::string::npos, log.find("Sectorix\t\tDrive Type C:\tDRIVE_FIXED (3)\r\n"));
+    EXPECT_NE(std::string::npos, log.find("Sectorix\t\tDrive Type N:\tDRIVE_REMOTE (4)\r\n"));
+
+    MSG msg;
+    ASSERT_TRUE(WaitForMessage(NotifyMessage, msg));
+    EXPECT_EQ(static_cast<WPARAM>(MediaInserted), msg.wParam);
+    EXPECT_EQ(reinterpret_cast<LPARAM>(pE), msg.lParam);
+
+    // Enabled twice: the drive keeps its one source, and one disable keeps the lock.
+    ASSERT_TRUE(m_pWatchguard->EnableDrives(true));
+    EXPECT_EQ(pE, FindDrive('E'));
+    EXPECT_TRUE(m_pWatchguard->EnableDrives(false));
+    EXPECT_FALSE(m_pWatchguard->isValid(pE));
+    EXPECT_EQ(nullptr, FindDrive('G'));
+    EXPECT_TRUE(m_pWatchguard->LockStateDrive().isOwned());
+    EXPECT_TRUE(m_pWatchguard->EnableDrives(false));
+    EXPECT_FALSE(m_pWatchguard->LockStateDrive().isEnabled());
+}
+
+TEST_F(DrivesTest, DisablingLeavesTheActiveDriveActiveButUnregistered)
+{
+    AddRemovable(L'E', 1);
+    ASSERT_TRUE(m_pWatchguard->EnableDrives(true));
+    CSectorix* pE = FindDrive('E');
+    ASSERT_TRUE(m_pWatchguard->ActivateSectorix(pE, Sectorix::SetActive));
+    ASSERT_TRUE(m_pWatchguard->EnableDrives(false));
+    EXPECT_EQ(pE, m_pWatchguard->GetActiveSectorix());
+    EXPECT_FALSE(m_pWatchguard->isValid(pE));
+    EXPECT_TRUE(m_pWatchguard->ActivateSectorix(nullptr, Sectorix::SetActive));
+}
+
+TEST_F(DrivesTest, DriveThatArrivesGetsASourceASecondLaterAndLosesItHalfASecondAfterItGoes)
+{
+    ASSERT_TRUE(m_pWatchguard->EnableDrives(true));
+    AddRemovable(L'F', 1);
+    DWORD arrived = ::GetTickCount();
+    BroadcastDeviceChange();
+    EXPECT_NE(std::string::npos, Log().find("Sectorix\t\tVolume added\tF:\r\n"));
+
+    CSectorix* pF = WaitForDrive('F');
+    ASSERT_NE(nullptr, pF);
+    EXPECT_GE(::GetTickCount() - arrived, 900u);
+    EXPECT_TRUE(pF->IsHotPlugged());
+    MSG msg;
+    ASSERT_TRUE(WaitForMessage(NotifyMessage, msg));
+    EXPECT_EQ(static_cast<WPARAM>(MediaInserted), msg.wParam);
+    EXPECT_EQ(reinterpret_cast<LPARAM>(pF), msg.lParam);
+
+    {
+        auto lock = m_machine.Lock();
+        m_machine.volumes.erase(L'F');
+    }
+    DWORD removed = ::GetTickCount();
+    BroadcastDeviceChange();
+    EXPECT_NE(std::string::npos, Log().find("Sectorix\t\tVolume removed\tF:\r\n"));
+    ASSERT_TRUE(WaitForMessage(NotifyMessage, msg));
+    EXPECT_EQ(static_cast<WPARAM>(MediaRemoved), msg.wParam);
+    EXPECT_EQ(reinterpret_cast<LPARAM>(pF), msg.lParam);
+    while (m_pWatchguard->isValid(pF) && ::GetTickCount() - removed < WaitBound)
+        ::Sleep(20);
+    EXPECT_FALSE(m_pWatchguard->isValid(pF));
+    EXPECT_GE(::GetTickCount() - removed, 400u);
+}
+
+TEST_F(DrivesTest, NamesThatDidNotChangeBetweenEnumerationsAreNotReported)
+{
+    BroadcastDeviceChange();
+    {
+        auto lock = m_machine.Lock();
+        SimulatedMachine::Volume drive = m_machine.volumes[L'C'];
+        m_machine.volumes.erase(L'C');
+        m_machine.volumes[L'C'] = drive;
+    }
+    BroadcastDeviceChange();
+    std::string log = Log();
+    EXPECT_EQ(std::string::npos, log.find("Volume added"));
+    EXPECT_EQ(std::string::npos, log.find("Volume removed"));
+    size_t enumerations = 0;
+    for (size_t at = log.find("\tEnumeration DosDevices ...\r\n"); at != std::string::npos;
+         at = log.find("\tEnumeration DosDevices ...\r\n", at + 1))
+        ++enumerations;
+    EXPECT_EQ(2u, enumerations);
+}
+
+TEST_F(DrivesTest, ArrivalWithoutEnabledDrivesIsLoggedButMakesNoSource)
+{
+    AddRemovable(L'F', 1);
+    BroadcastDeviceChange();
+    EXPECT_NE(std::string::npos, Log().find("Sectorix\t\tVolume added\tF:\r\n"));
+    ::Sleep(1500);
+    EXPECT_EQ(nullptr, FindDrive('F'));
+}
+
+TEST_F(DrivesTest, DriveNamesFindTheirSources)
+{
+    AddRemovable(L'E', 1);
+    ASSERT_TRUE(m_pWatchguard->EnableDrives(true));
+    CSectorix* pE = FindDrive('E');
+    ASSERT_NE(nullptr, pE);
+    EXPECT_EQ(pE, m_pWatchguard->GetSectorix(L"e:"));
+    EXPECT_EQ(pE, m_pWatchguard->GetSectorix(L"E:"));
+    EXPECT_EQ(nullptr, m_pWatchguard->GetSectorix(L"E:\\"));
+    EXPECT_EQ(nullptr, m_pWatchguard->GetSectorix(L"F:"));
+    EXPECT_EQ(nullptr, m_pWatchguard->GetSectorix(L"\\\\.\\PhysicalDriveX"));
+    EXPECT_EQ(nullptr, m_pWatchguard->GetSectorix(L""));
+    EXPECT_EQ(nullptr, m_pWatchguard->GetSectorix(nullptr));
+
+    // A letter on a single disk that has a source of its own names that source.
+    CSectorixDrive* pDisk = CSectorixDrive::Create(m_pWatchguard, 0x81, false);
+    ASSERT_NE(nullptr, pDisk);
+    Register(m_pWatchguard, pDisk);
+    EXPECT_EQ(pDisk, m_pWatchguard->GetSectorix(L"\\\\.\\PhysicalDrive1"));
+    EXPECT_EQ(pDisk, m_pWatchguard->GetSectorix(L"E:"));
+    {
+        auto lock = m_machine.Lock();
+        m_machine.volumes[L'E'].disks = { 1, 2 };
+    }
+    EXPECT_EQ(pE, m_pWatchguard->GetSectorix(L"E:"));
+}
+
+TEST_F(DrivesTest, SecondProcessCannotEnableDrivesWhileTheFirstHoldsThem)
+{
+    wchar_t path[MAX_PATH];
+    ::GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring probe = path;
+    probe = probe.substr(0, probe.find_last_of(L'\\') + 1) + L"drives_probe.exe";
+    auto runProbe = [&]() -> DWORD {
+        STARTUPINFOW startup = {};
+        startup.cb = sizeof(startup);
+        PROCESS_INFORMATION process = {};
+        std::wstring commandLine = L"\"" + probe + L"\"";
+        if (!::CreateProcessW(probe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                              &startup, &process))
+            return MAXDWORD;
+        DWORD exitCode = MAXDWORD;
+        if (::WaitForSingleObject(process.hProcess, 2 * WaitBound) == WAIT_OBJECT_0)
+            ::GetExitCodeProcess(process.hProcess, &exitCode);
+        else
+            ::TerminateProcess(process.hProcess, MAXDWORD);
+        ::CloseHandle(process.hProcess);
+        ::CloseHandle(process.hThread);
+        return exitCode;
+    };
+
+    ASSERT_TRUE(m_pWatchguard->EnableDrives(true));
+    EXPECT_EQ(1u, runProbe());
+    ASSERT_TRUE(m_pWatchguard->EnableDrives(false));
+    EXPECT_EQ(0u, runProbe());
+}
