@@ -1,19 +1,13 @@
 #include "TestHelpers.h"
 
-#include "afx/CriticalSection.h"
-#include "afx/Event.h"
 #include "afx/Exception.h"
-#include "afx/ModuleState.h"
 #include "afx/Mutex.h"
-#include "afx/PtrArray.h"
-#include "afx/SingleLock.h"
 #include "afx/String.h"
 #include "afx/WinThread.h"
 #include "afx/Wnd.h"
 
 #include <atomic>
 #include <string>
-#include <thread>
 #include <vector>
 
 using namespace testing_helpers;
@@ -24,18 +18,6 @@ namespace
 const UINT PingMessage = WM_APP + 20;
 const UINT StopMessage = WM_APP + 21;
 const UINT QueryMessage = WM_APP + 22;
-
-class CBase : public CObject
-{
-    DECLARE_DYNAMIC(CBase)
-};
-IMPLEMENT_DYNAMIC(CBase, CObject)
-
-class CMade : public CBase
-{
-    DECLARE_DYNCREATE(CMade)
-};
-IMPLEMENT_DYNCREATE(CMade, CBase)
 
 // A user-interface thread that counts its idle calls and takes thread messages through its map.
 class CCountingThread : public CWinThread
@@ -105,19 +87,6 @@ UINT ReturnParameter(LPVOID pParam)
 
 }
 
-TEST(RuntimeClass, KindsFollowTheBaseChainAndOnlyDynCreateClassesAreMade)
-{
-    CObject* pMade = RUNTIME_CLASS(CMade)->CreateObject();
-    ASSERT_NE(nullptr, pMade);
-    EXPECT_TRUE(pMade->IsKindOf(RUNTIME_CLASS(CMade)));
-    EXPECT_TRUE(pMade->IsKindOf(RUNTIME_CLASS(CBase)));
-    EXPECT_TRUE(pMade->IsKindOf(RUNTIME_CLASS(CObject)));
-    EXPECT_FALSE(pMade->IsKindOf(RUNTIME_CLASS(CWnd)));
-    EXPECT_STREQ("CMade", pMade->GetRuntimeClass()->m_lpszClassName);
-    delete pMade;
-    EXPECT_EQ(nullptr, RUNTIME_CLASS(CBase)->CreateObject());
-}
-
 TEST(String, FormatTakesWideStringsAndGrowsPastItsFirstBuffer)
 {
     CString text;
@@ -130,23 +99,6 @@ TEST(String, FormatTakesWideStringsAndGrowsPastItsFirstBuffer)
     EXPECT_EQ(L"12884901888", text);
     CString fromNull(static_cast<const wchar_t*>(nullptr));
     EXPECT_TRUE(fromNull.IsEmpty());
-}
-
-TEST(Synchronisation, CriticalSectionIsReenterableAndSingleLockReleasesOnScopeExit)
-{
-    CCriticalSection section;
-    {
-        CSingleLock outer(&section, TRUE);
-        CSingleLock inner(&section, TRUE);
-        EXPECT_TRUE(inner.IsLocked());
-    }
-    std::atomic<bool> acquired{ false };
-    std::thread other([&] {
-        CSingleLock lock(&section, TRUE);
-        acquired = lock.IsLocked();
-    });
-    other.join();
-    EXPECT_TRUE(acquired);
 }
 
 TEST(Synchronisation, MutexThatCannotBeCreatedThrowsAResourceException)
@@ -162,31 +114,6 @@ TEST(Synchronisation, MutexThatCannotBeCreatedThrowsAResourceException)
         pException->Delete();
     }
     EXPECT_TRUE(thrown);
-}
-
-TEST(Synchronisation, EventsSignalAcrossThreads)
-{
-    CEvent manual(FALSE, TRUE);
-    std::thread setter([&] { manual.SetEvent(); });
-    setter.join();
-    CSingleLock lock(&manual);
-    EXPECT_TRUE(lock.Lock(WaitBound));
-    EXPECT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(manual, 0));
-    manual.ResetEvent();
-    EXPECT_EQ(WAIT_TIMEOUT, ::WaitForSingleObject(manual, 0));
-}
-
-TEST(PtrArray, TypedArrayKeepsOrderThroughRemovals)
-{
-    int values[4] = { 0, 1, 2, 3 };
-    CTypedPtrArray<CPtrArray, int*> array;
-    for (int& value : values)
-        array.Add(&value);
-    array.RemoveAt(1);
-    ASSERT_EQ(3, array.GetSize());
-    EXPECT_EQ(&values[0], array[0]);
-    EXPECT_EQ(&values[2], array[1]);
-    EXPECT_EQ(&values[3], array.GetAt(2));
 }
 
 TEST(WinThread, WorkerRunsItsFunctionAndKeepsItsObjectWhenAsked)
@@ -249,19 +176,3 @@ TEST(Wnd, DialogClassWindowRoutesCreateTimerAndOwnMessagesThroughItsMap)
     EXPECT_TRUE(wnd.m_bNcDestroyed);
 }
 
-TEST(ModuleState, GuardSwitchesForItsScopeAndRestoresNested)
-{
-    AFX_MODULE_STATE* pProcess = AfxGetModuleState();
-    AFX_MODULE_STATE other = { reinterpret_cast<HINSTANCE>(0x1000) };
-    {
-        AFX_MANAGE_STATE(&other);
-        EXPECT_EQ(other.m_hCurrentInstanceHandle, AfxGetInstanceHandle());
-        {
-            AFX_MANAGE_STATE(AfxGetStaticModuleState());
-            EXPECT_EQ(AfxGetStaticModuleState(), AfxGetModuleState());
-        }
-        EXPECT_EQ(&other, AfxGetModuleState());
-    }
-    EXPECT_EQ(pProcess, AfxGetModuleState());
-    EXPECT_EQ(::GetModuleHandleW(nullptr), AfxGetInstanceHandle());
-}

@@ -296,16 +296,6 @@ TEST_F(WatchguardTest, RegistryIgnoresNullAndUnknownSources)
     delete static_cast<CObject*>(pStranger);
 }
 
-TEST_F(WatchguardTest, AddTestsTheMediumOnlyWhenAsked)
-{
-    CTestSource* pQuiet = new CTestSource(m_pWatchguard, 'E');
-    CTestSource* pTested = new CTestSource(m_pWatchguard, 'F');
-    Register(m_pWatchguard, pQuiet, false);
-    Register(m_pWatchguard, pTested, true);
-    EXPECT_EQ(0, pQuiet->m_nTestCalls);
-    EXPECT_EQ(1, pTested->m_nTestCalls);
-}
-
 TEST_F(WatchguardTest, WatchTimerPollsIdleSourcesUntilOneAnswers)
 {
     CTestSource* pActiveFlag = AddSource('C');
