@@ -201,6 +201,18 @@ bool CSectorixDrive::isCardInserted()
     return true;
 }
 
+UINT CSectorixDrive::DriveType() const
+{
+    CString root;
+    root.Format(L"%c:", m_nVolume);
+    return Sectorix::g_deviceApi.GetDriveTypeW(root);
+}
+
+bool CSectorixDrive::IsCardDriveType(UINT driveType)
+{
+    return driveType == DRIVE_REMOVABLE || driveType == DRIVE_FIXED;
+}
+
 UINT CSectorixDrive::SectorsWithinCard(DWORD firstSector, UINT count) const
 {
     unsigned long long cardSectors = m_qwCardSize / Sectorix::SectorSize;

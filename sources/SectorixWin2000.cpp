@@ -64,12 +64,10 @@ bool CSectorixWin2000::isOpened()
 // log book always, to the host when there is a text for it.
 bool CSectorixWin2000::OpenCard()
 {
-    CString root;
-    root.Format(L"%c:", m_nVolume);
-    UINT driveType = g_deviceApi.GetDriveTypeW(root);
+    UINT driveType = DriveType();
     CString errorText;
     DWORD errorCode = 0;
-    if ((driveType == DRIVE_REMOVABLE || driveType == DRIVE_FIXED) && OpenPhysicalDisk(errorText, errorCode) &&
+    if (IsCardDriveType(driveType) && OpenPhysicalDisk(errorText, errorCode) &&
         m_qwCardSize != 0 && LockDisk())
     {
         TLogbuch::Instance().WriteFormat(L"Sectorix\tOnCmdOpen\tSuccess Drive Type %s:\t%s (%d)",

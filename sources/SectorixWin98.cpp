@@ -2,35 +2,18 @@
 
 #include "Sectorix/Watchguard.h"
 #include "sources/DeviceApi.h"
+#include "sources/VxdInterface.h"
 
 IMPLEMENT_DYNAMIC(CSectorixWin98, CSectorixDrive)
 
-using Sectorix::g_deviceApi;
+using namespace Sectorix;
 
 namespace
 {
-const wchar_t VxdPath[] = L"\\\\.\\SECTORIX.VXD";
-const DWORD VxdDescribe = 1;
-const DWORD VxdRead = 2;
-const DWORD VxdWrite = 3;
-const DWORD DescriptionSize = 52;
-
-#pragma pack(push, 1)
-struct VxdTransferRecord
-{
-    BYTE drive;
-    BYTE padding[3];
-    DWORD firstSector;
-    DWORD count;
-    DWORD buffer;
-};
-#pragma pack(pop)
-static_assert(sizeof(VxdTransferRecord) == 16, "the virtual device takes a 16-byte record");
-
 // The three factors of the medium's size in sectors, as the device describes it.
 DWORD DescribedSectors(const BYTE* description)
 {
-    const DWORD* factors = reinterpret_cast<const DWORD*>(description + 4);
+    const DWORD* factors = reinterpret_cast<const DWORD*>(description + VxdSizeFactorsOffset);
     return factors[0] * factors[1] * factors[2];
 }
 }
@@ -52,10 +35,7 @@ bool CSectorixWin98::isOpened()
 
 bool CSectorixWin98::OpenCard()
 {
-    CString root;
-    root.Format(L"%c:", m_nVolume);
-    UINT driveType = g_deviceApi.GetDriveTypeW(root);
-    if (driveType != DRIVE_REMOVABLE && driveType != DRIVE_FIXED)
+    if (!IsCardDriveType(DriveType()))
         return false;
 
     m_hVxD = g_deviceApi.CreateFileW(VxdPath, 0, 0, nullptr, 0, FILE_FLAG_DELETE_ON_CLOSE, nullptr);
@@ -70,12 +50,12 @@ bool CSectorixWin98::OpenCard()
     }
 
     BYTE drive = m_nVolume;
-    BYTE description[DescriptionSize] = {};
+    BYTE description[VxdDescriptionSize] = {};
     DWORD returned = 0;
     if (g_deviceApi.DeviceIoControl(m_hVxD, VxdDescribe, &drive, sizeof(drive), description, sizeof(description),
                                     &returned, nullptr))
     {
-        m_qwCardSize = static_cast<unsigned long long>(DescribedSectors(description)) * Sectorix::SectorSize;
+        m_qwCardSize = static_cast<unsigned long long>(DescribedSectors(description)) * SectorSize;
         if (m_qwCardSize != 0)
             return true;
     }

@@ -1,6 +1,8 @@
 #include "SimulatedMachine.h"
 
+#include "Sectorix/SectorixDefs.h"
 #include "sources/DeviceApi.h"
+#include "sources/VxdInterface.h"
 
 #include <winioctl.h>
 
@@ -8,28 +10,14 @@
 #include <cstring>
 #include <cwchar>
 
+using namespace Sectorix;
+
 namespace
 {
 const wchar_t VolumePrefix[] = L"\\\\.\\";
 const wchar_t DiskPrefix[] = L"\\\\.\\PhysicalDrive";
-const wchar_t VxdPath[] = L"\\\\.\\SECTORIX.VXD";
 const wchar_t DosTarget[] = L"\\Device\\Simulated";
-const DWORD VxdDescribe = 1;
-const DWORD VxdRead = 2;
-const DWORD VxdWrite = 3;
-const DWORD VxdDescriptionSize = 52;
-const DWORD SectorSize = 512;
 
-#pragma pack(push, 1)
-struct VxdTransferRecord
-{
-    BYTE drive;
-    BYTE padding[3];
-    DWORD firstSector;
-    DWORD count;
-    DWORD buffer;
-};
-#pragma pack(pop)
 
 Sectorix::DeviceApi g_realApi;
 
@@ -263,7 +251,7 @@ BOOL SimulatedMachine::VxdControl(DWORD code, LPVOID input, LPVOID output)
             return Fail(drive->second.describeError);
         BYTE* description = static_cast<BYTE*>(output);
         std::memset(description, 0xCC, VxdDescriptionSize);
-        std::memcpy(description + 4, drive->second.factors, sizeof(drive->second.factors));
+        std::memcpy(description + VxdSizeFactorsOffset, drive->second.factors, sizeof(drive->second.factors));
         return TRUE;
     }
     if (code != VxdRead && code != VxdWrite)

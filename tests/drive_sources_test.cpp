@@ -1,6 +1,4 @@
-#include "CardFiles.h"
-#include "SimulatedMachine.h"
-#include "TestHelpers.h"
+#include "CardMachineTest.h"
 #include "TestSource.h"
 
 #include "Sectorix/SectorixDrive.h"
@@ -8,7 +6,6 @@
 #include "sources/SectorixImageFile.h"
 #include "sources/SectorixWin2000.h"
 #include "sources/SectorixWin98.h"
-#include "watchguard/Logbuch.h"
 
 using namespace card_files;
 using namespace testing_helpers;
@@ -17,44 +14,25 @@ namespace
 {
 
 const UINT LogMessage = WM_APP + 30;
-const ULONGLONG CardSectors = 4096;
-const ULONGLONG CardBytes = CardSectors * 512;
 const unsigned short StatusConnected = 0xF006;
 const unsigned short StatusCannotOpen = 0x0F04;
 
-class DriveSourceTest : public ::testing::Test
+class DriveSourceTest : public CardMachineTest
 {
 protected:
-    void SetUp() override
+    void ArrangeMachine() override
     {
-        m_folder = MakeTempFolder(L"drive");
-        m_image = m_folder + L"\\card.img";
-        ASSERT_TRUE(::CopyFileW(WindowsPath(TEST_CARD_IMAGE).c_str(), m_image.c_str(), FALSE));
-        SimulatedMachine::Disk disk;
-        disk.image = m_image;
-        disk.partitions = { { 0, CardBytes } };
-        m_machine.disks[1] = disk;
+        m_machine.disks[1] = CardDisk();
         m_machine.volumes[L'E'] = { DRIVE_REMOVABLE, { 1 } };
-
-        m_pWatchguard = InitWatchguard();
-        ASSERT_NE(nullptr, m_pWatchguard);
-        // The test polls the sources itself; the watch timer must not.
-        m_pWatchguard->Enable(false);
-        m_pWatchguard->SetLogFolder((m_folder + L"\\logs").c_str());
-        MSG msg;
-        ::PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE);
-        m_pWatchguard->EnableLogMessages(::GetCurrentThreadId(), nullptr, LogMessage);
-        m_pWatchguard->EnableNotificationMessages(0, m_notifications.Callback());
     }
 
-    void TearDown() override
+    void SetUp() override
     {
-        if (m_pWatchguard)
-            m_pWatchguard->EnableNotificationMessages(0, nullptr, 0);
-        StopWatchguard(m_pWatchguard);
-        TLogbuch::Instance().SetFolder(L"");
-        TakeHostMessages(LogMessage);
-        RemoveTree(m_folder);
+        CardMachineTest::SetUp();
+        // The test polls the sources itself; the watch timer must not.
+        m_pWatchguard->Enable(false);
+        m_pWatchguard->EnableLogMessages(::GetCurrentThreadId(), nullptr, LogMessage);
+        m_pWatchguard->EnableNotificationMessages(0, m_notifications.Callback());
     }
 
     CSectorixDrive* AddDrive(unsigned char volume)
@@ -64,21 +42,17 @@ protected:
         return pSource;
     }
 
-    std::string Log() { return LogText(m_folder + L"\\logs"); }
-
     // Notifications posted so far, made visible by one more for a marker source.
     std::vector<Notification> Notifications()
     {
         CTestSource* pMarker = new CTestSource(m_pWatchguard, 0xFFFF);
         Register(m_pWatchguard, pMarker);
         m_pWatchguard->SendNotification(MediaRemoved, pMarker);
-        std::vector<Notification> seen;
-        DWORD start = ::GetTickCount();
-        do
-        {
-            seen = m_notifications.Snapshot();
-        } while ((seen.empty() || seen.back().source != pMarker) && ::GetTickCount() - start < WaitBound &&
-                 (::Sleep(10), true));
+        std::vector<Notification> seen = m_notifications.Snapshot();
+        for (DWORD start = ::GetTickCount();
+             (seen.empty() || seen.back().source != pMarker) && ::GetTickCount() - start < WaitBound;
+             seen = m_notifications.Snapshot())
+            ::Sleep(10);
         m_pWatchguard->Remove(pMarker, true);
         EXPECT_FALSE(seen.empty());
         if (!seen.empty())
@@ -87,12 +61,6 @@ protected:
         return seen;
     }
 
-    std::vector<BYTE> Image(ULONGLONG sector, size_t sectors) { return ReadBytes(m_image, sector * 512, sectors * 512); }
-
-    SimulatedMachine m_machine;
-    std::wstring m_folder;
-    std::wstring m_image;
-    CWatchguard* m_pWatchguard = nullptr;
     NotificationLog m_notifications;
 };
 

@@ -1,13 +1,10 @@
 // Drive sources as the watchguard enables them and as drives come and go.
 // Every test here takes the machine-wide drive lock.
-#include "CardFiles.h"
-#include "SimulatedMachine.h"
-#include "TestHelpers.h"
+#include "CardMachineTest.h"
 #include "TestSource.h"
 
 #include "Sectorix/SectorixDrive.h"
 #include "api/FlatExports.h"
-#include "watchguard/Logbuch.h"
 
 #include <dbt.h>
 
@@ -18,41 +15,21 @@ namespace
 {
 
 const UINT NotifyMessage = WM_APP + 40;
-const ULONGLONG CardBytes = 4096 * 512;
 
-class DrivesTest : public ::testing::Test
+class DrivesTest : public CardMachineTest
 {
 protected:
-    void SetUp() override
+    void ArrangeMachine() override
     {
-        m_folder = MakeTempFolder(L"drives");
-        m_image = m_folder + L"\\card.img";
-        ASSERT_TRUE(::CopyFileW(WindowsPath(TEST_CARD_IMAGE).c_str(), m_image.c_str(), FALSE));
-        SimulatedMachine::Disk card;
-        card.image = m_image;
-        card.partitions = { { 0, CardBytes } };
-        m_machine.disks[1] = card;
-        m_machine.disks[2] = card;
+        m_machine.disks[1] = CardDisk();
+        m_machine.disks[2] = CardDisk();
         m_machine.volumes[L'C'] = { DRIVE_FIXED, { 2 } };
-
-        m_pWatchguard = InitWatchguard();
-        ASSERT_NE(nullptr, m_pWatchguard);
-        m_pWatchguard->SetLogFolder((m_folder + L"\\logs").c_str());
-        MSG msg;
-        ::PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE);
-        m_pWatchguard->EnableNotificationMessages(::GetCurrentThreadId(), nullptr, NotifyMessage);
     }
 
-    void TearDown() override
+    void SetUp() override
     {
-        if (m_pWatchguard)
-            m_pWatchguard->EnableNotificationMessages(0, nullptr, 0);
-        StopWatchguard(m_pWatchguard);
-        TLogbuch::Instance().SetFolder(L"");
-        RemoveTree(m_folder);
-        MSG msg;
-        while (::PeekMessageW(&msg, reinterpret_cast<HWND>(-1), NotifyMessage, NotifyMessage, PM_REMOVE))
-            ;
+        CardMachineTest::SetUp();
+        m_pWatchguard->EnableNotificationMessages(::GetCurrentThreadId(), nullptr, NotifyMessage);
     }
 
     void AddRemovable(wchar_t letter, int disk)
@@ -80,12 +57,6 @@ protected:
         return pSource;
     }
 
-    std::string Log() { return LogText(m_folder + L"\\logs"); }
-
-    SimulatedMachine m_machine;
-    std::wstring m_folder;
-    std::wstring m_image;
-    CWatchguard* m_pWatchguard = nullptr;
 };
 
 }

@@ -41,6 +41,11 @@ protected:
 
     static void FormatLastError(CString& out, DWORD error, const wchar_t* format);
 
+    // The type of the drive behind the volume's letter; cards sit in
+    // removable and fixed drives only.
+    UINT DriveType() const;
+    static bool IsCardDriveType(UINT driveType);
+
     // How many of count sectors from firstSector lie on the card.
     UINT SectorsWithinCard(DWORD firstSector, UINT count) const;
 

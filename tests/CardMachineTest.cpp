@@ -1,0 +1,50 @@
+#include "CardMachineTest.h"
+
+#include "api/FlatExports.h"
+#include "watchguard/Logbuch.h"
+
+using namespace card_files;
+
+void CardMachineTest::SetUp()
+{
+    m_folder = MakeTempFolder(L"card");
+    m_image = m_folder + L"\\card.img";
+    ASSERT_TRUE(::CopyFileW(WindowsPath(TEST_CARD_IMAGE).c_str(), m_image.c_str(), FALSE));
+    ArrangeMachine();
+    m_pWatchguard = InitWatchguard();
+    ASSERT_NE(nullptr, m_pWatchguard);
+    m_pWatchguard->SetLogFolder((m_folder + L"\\logs").c_str());
+    MSG msg;
+    ::PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE);
+}
+
+// Messages left for this thread would reach the next test of the process.
+void CardMachineTest::TearDown()
+{
+    if (m_pWatchguard)
+        m_pWatchguard->EnableNotificationMessages(0, nullptr, 0);
+    testing_helpers::StopWatchguard(m_pWatchguard);
+    TLogbuch::Instance().SetFolder(L"");
+    RemoveTree(m_folder);
+    MSG msg;
+    while (::PeekMessageW(&msg, reinterpret_cast<HWND>(-1), 0, 0, PM_REMOVE))
+        ;
+}
+
+SimulatedMachine::Disk CardMachineTest::CardDisk() const
+{
+    SimulatedMachine::Disk disk;
+    disk.image = m_image;
+    disk.partitions = { { 0, CardBytes } };
+    return disk;
+}
+
+std::string CardMachineTest::Log() const
+{
+    return LogText(m_folder + L"\\logs");
+}
+
+std::vector<BYTE> CardMachineTest::Image(ULONGLONG sector, size_t sectors) const
+{
+    return ReadBytes(m_image, sector * 512, sectors * 512);
+}

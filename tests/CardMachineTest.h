@@ -1,0 +1,29 @@
+#pragma once
+
+#include "CardFiles.h"
+#include "SimulatedMachine.h"
+#include "TestHelpers.h"
+
+// A watchguard on a simulated machine, with a copy of the test card image
+// to serve, a log folder of its own, and this thread ready for messages.
+class CardMachineTest : public ::testing::Test
+{
+protected:
+    static constexpr ULONGLONG CardSectors = 4096;
+    static constexpr ULONGLONG CardBytes = CardSectors * 512;
+
+    void SetUp() override;
+    void TearDown() override;
+
+    // What is on the machine before the watchguard starts and looks at it.
+    virtual void ArrangeMachine() = 0;
+
+    SimulatedMachine::Disk CardDisk() const;
+    std::string Log() const;
+    std::vector<BYTE> Image(ULONGLONG sector, size_t sectors) const;
+
+    SimulatedMachine m_machine;
+    std::wstring m_folder;
+    std::wstring m_image;
+    CWatchguard* m_pWatchguard = nullptr;
+};
