@@ -21,6 +21,29 @@ std::vector<BYTE> ReadBytes(const std::wstring& path, ULONGLONG offset, size_t s
     return bytes;
 }
 
+std::string ReadText(const std::wstring& path)
+{
+    std::vector<BYTE> bytes = ReadBytes(path, 0, 1 << 20);
+    return std::string(bytes.begin(), bytes.end());
+}
+
+std::set<std::wstring> FolderNames(const std::wstring& folder)
+{
+    std::set<std::wstring> names;
+    WIN32_FIND_DATAW found;
+    HANDLE hFind = ::FindFirstFileW((folder + L"\\*").c_str(), &found);
+    if (hFind == INVALID_HANDLE_VALUE)
+        return names;
+    do
+    {
+        std::wstring name = found.cFileName;
+        if (name != L"." && name != L"..")
+            names.insert(name);
+    } while (::FindNextFileW(hFind, &found));
+    ::FindClose(hFind);
+    return names;
+}
+
 std::wstring MakeTempFolder(const wchar_t* purpose)
 {
     wchar_t temp[MAX_PATH];
@@ -35,22 +58,13 @@ std::wstring MakeTempFolder(const wchar_t* purpose)
 
 void RemoveTree(const std::wstring& folder)
 {
-    WIN32_FIND_DATAW found;
-    HANDLE hFind = ::FindFirstFileW((folder + L"\\*").c_str(), &found);
-    if (hFind != INVALID_HANDLE_VALUE)
+    for (const std::wstring& name : FolderNames(folder))
     {
-        do
-        {
-            std::wstring name = found.cFileName;
-            if (name == L"." || name == L"..")
-                continue;
-            std::wstring path = folder + L"\\" + name;
-            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                RemoveTree(path);
-            else
-                ::DeleteFileW(path.c_str());
-        } while (::FindNextFileW(hFind, &found));
-        ::FindClose(hFind);
+        std::wstring path = folder + L"\\" + name;
+        if (::GetFileAttributesW(path.c_str()) & FILE_ATTRIBUTE_DIRECTORY)
+            RemoveTree(path);
+        else
+            ::DeleteFileW(path.c_str());
     }
     ::RemoveDirectoryW(folder.c_str());
 }
@@ -58,16 +72,8 @@ void RemoveTree(const std::wstring& folder)
 std::string LogText(const std::wstring& folder)
 {
     std::string text;
-    WIN32_FIND_DATAW found;
-    HANDLE hFind = ::FindFirstFileW((folder + L"\\Sectorix *.log").c_str(), &found);
-    if (hFind == INVALID_HANDLE_VALUE)
-        return text;
-    do
-    {
-        std::vector<BYTE> bytes = ReadBytes(folder + L"\\" + found.cFileName, 0, 1 << 20);
-        text.append(bytes.begin(), bytes.end());
-    } while (::FindNextFileW(hFind, &found));
-    ::FindClose(hFind);
+    for (const std::wstring& name : FolderNames(folder))
+        text += ReadText(folder + L"\\" + name);
     return text;
 }
 

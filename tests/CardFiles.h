@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <set>
 #include <string>
 #include <vector>
 
@@ -10,6 +11,8 @@ namespace card_files
 {
 
 std::vector<BYTE> ReadBytes(const std::wstring& path, ULONGLONG offset, size_t size);
+std::string ReadText(const std::wstring& path);
+std::set<std::wstring> FolderNames(const std::wstring& folder);
 std::wstring MakeTempFolder(const wchar_t* purpose);
 void RemoveTree(const std::wstring& folder);
 // Everything written to the log files of a folder, as UTF-8.
