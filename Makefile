@@ -10,7 +10,7 @@ CMAKE_ARGS := -G Ninja -DCMAKE_BUILD_TYPE=Release
 # sources under wine64, while the product stays the 32-bit DLL.
 RUN_BUILD = $(shell /usr/lib/wine/wine --version >/dev/null 2>&1 && echo $(BUILD) || echo $(BUILD64))
 
-.PHONY: all deps build build64 test bench clean
+.PHONY: all deps build build64 test bench demo clean
 
 all: build
 
@@ -33,6 +33,18 @@ test: build
 bench: build
 	if [ "$(RUN_BUILD)" = "$(BUILD64)" ]; then $(MAKE) build64; fi
 	$(RUN_BUILD)/wine-run $(RUN_BUILD)/bin/bench_watchguard.exe
+	$(RUN_BUILD)/wine-run $(RUN_BUILD)/bin/bench_image.exe $(RUN_BUILD)/cards/bench_card.img
+
+# `make demo` copies the demo card, a FAT image that the build makes with
+# mkfs.vfat and mcopy, through Sectorix.dll with sectorix-read under Wine,
+# then shows that the copy equals the image byte for byte.
+demo: build
+	if [ "$(RUN_BUILD)" = "$(BUILD64)" ]; then $(MAKE) build64; fi
+	SECTORIX_WINE_STREAM=1 $(RUN_BUILD)/wine-run $(RUN_BUILD)/bin/sectorix-read.exe \
+	    --image $(RUN_BUILD)/cards/demo_card.img --out $(RUN_BUILD)/cards/demo_card-copy.img
+	cmp $(RUN_BUILD)/cards/demo_card.img $(RUN_BUILD)/cards/demo_card-copy.img
+	@echo "the copy equals the card image byte for byte:"
+	sha256sum $(RUN_BUILD)/cards/demo_card.img $(RUN_BUILD)/cards/demo_card-copy.img
 
 clean:
 	rm -rf $(BUILD)

@@ -19,7 +19,6 @@ public:
     const std::wstring& Drive() const { return m_drive; }
     const std::wstring& Copy() const { return m_copy; }
     const std::wstring& LogFolder() const { return m_logFolder; }
-    DWORD TimeoutMilliseconds() const { return m_timeoutSeconds * 1000; }
     DWORD TimeoutSeconds() const { return m_timeoutSeconds; }
 
 private:

@@ -6,7 +6,7 @@
 // What the tool's exit status tells a script.
 enum ExitCode
 {
-    ExitCopied = 0,
+    ExitSuccess = 0,
     ExitFailed = 1,
     ExitBadArguments = 2,
     ExitNoCard = 3

@@ -67,7 +67,7 @@ CSectorix* CWatchguardSession::WaitForImage(const std::wstring& path, DWORD time
     if (!m_pWatchguard->EnableImageFile(full.c_str()))
         throw CToolError(ExitFailed, "Sectorix.dll did not take the image " + Utf8(path));
     auto isImage = [](CSectorix* pSource) { return pSource->GetSectorixType() == TypeImageFile; };
-    return WaitForCard(isImage, full, timeoutSeconds);
+    return WaitForCard(isImage, path, timeoutSeconds);
 }
 
 CSectorix* CWatchguardSession::WaitForDrive(const std::wstring& drive, DWORD timeoutSeconds)

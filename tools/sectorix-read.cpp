@@ -49,7 +49,7 @@ int Run(const CCommandLine& options)
     std::string report = CopyCard(session.Watchguard(), pSource, where, options.Copy());
     session.Stop();
     PrintLine(stdout, report);
-    return ExitCopied;
+    return ExitSuccess;
 }
 }
 
@@ -61,7 +61,7 @@ int wmain(int argc, wchar_t* argv[])
         if (options.WantsHelp())
         {
             std::fputs(CCommandLine::Usage(), stdout);
-            return ExitCopied;
+            return ExitSuccess;
         }
         return Run(options);
     }
