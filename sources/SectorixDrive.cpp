@@ -13,8 +13,6 @@ IMPLEMENT_DYNAMIC(CSectorixDrive, CSectorix)
 namespace
 {
 const unsigned char PhysicalDriveUnit = 0x80;
-const unsigned short StatusConnected = 0xF006;
-const unsigned short StatusCannotOpen = 0x0F04;
 const UINT PacketSize = 512;
 const wchar_t* const MediaTexts[2][2] = {
     { L"Medium entfernt: %s", L"Medium eingelegt: %s" },
@@ -138,17 +136,17 @@ bool CSectorixDrive::TelvaneGetStatus(unsigned short* status)
         return false;
     if (m_bTransferOpen)
     {
-        *status = StatusConnected;
+        *status = Sectorix::STATUS_CONNECTED;
         return true;
     }
     m_pWatchguard->Enable(false);
     if (OpenCard())
     {
         m_bTransferOpen = true;
-        *status = StatusConnected;
+        *status = Sectorix::STATUS_CONNECTED;
         return true;
     }
-    *status = StatusCannotOpen;
+    *status = Sectorix::STATUS_CARD_NOT_OPENED;
     m_pWatchguard->Enable(true);
     return true;
 }
@@ -199,6 +197,19 @@ bool CSectorixDrive::isCardInserted()
         return false;
     CloseCard();
     return true;
+}
+
+// Asking a thread's priority costs a trip to the Wine server on every read,
+// so each thread is lowered once.
+void CSectorixDrive::LowerThreadPriority()
+{
+    thread_local bool t_bLowered = false;
+    if (t_bLowered)
+        return;
+    HANDLE hThread = ::GetCurrentThread();
+    if (::GetThreadPriority(hThread) != THREAD_PRIORITY_LOWEST)
+        ::SetThreadPriority(hThread, THREAD_PRIORITY_LOWEST);
+    t_bLowered = true;
 }
 
 UINT CSectorixDrive::DriveType() const

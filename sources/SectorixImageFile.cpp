@@ -67,14 +67,20 @@ bool CSectorixImageFile::Deactivate()
     return false;
 }
 
-// The whole 64-bit size counts: an image of 4 GiB or more is read to its end.
+// An image that may not be written (read-only, or held by a program that
+// denies writing) is still read. The whole 64-bit size counts, so an image
+// of 4 GiB or more is read to its end; an empty one is no card.
 bool CSectorixImageFile::OpenCard()
 {
     m_hDevice = ::CreateFileW(m_strPath, ImageAccess, ImageSharing, nullptr, OPEN_EXISTING, ImageFlags, nullptr);
+    DWORD error = ::GetLastError();
+    if (m_hDevice == INVALID_HANDLE_VALUE && (error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION))
+        m_hDevice = ::CreateFileW(m_strPath, GENERIC_READ, ImageSharing, nullptr, OPEN_EXISTING, ImageFlags, nullptr);
     if (m_hDevice == INVALID_HANDLE_VALUE)
         return false;
+    m_qwPosition = 0;
     LARGE_INTEGER size;
-    if (!::GetFileSizeEx(m_hDevice, &size))
+    if (!::GetFileSizeEx(m_hDevice, &size) || size.QuadPart == 0)
     {
         CloseCard();
         return false;

@@ -88,6 +88,7 @@ bool CSectorixWin2000::OpenPhysicalDisk(CString& errorText, DWORD& errorCode)
     CString volumePath;
     volumePath.Format(L"\\\\.\\%c:", m_nVolume);
     m_hDevice = Device(volumePath).handle;
+    m_qwPosition = UnknownPosition;
     if (m_hDevice == INVALID_HANDLE_VALUE)
     {
         errorText.Format(L"Volume %s CreateFile Error = %08x", volumePath.GetString(), ::GetLastError());
@@ -126,6 +127,7 @@ bool CSectorixWin2000::OpenPhysicalDisk(CString& errorText, DWORD& errorCode)
     }
     ::CloseHandle(m_hDevice);
     m_hDevice = hDisk;
+    m_qwPosition = UnknownPosition;
     if (!ReadPartitionEnd(physicalPath, errorText, errorCode))
         return false;
     ApplyGeometry(physicalPath, errorText, errorCode);
@@ -204,9 +206,7 @@ bool CSectorixWin2000::CloseCard()
 bool CSectorixWin2000::ReadSectorsA(BYTE* buffer, DWORD firstSector, UINT count)
 {
     CSingleLock lock(&m_csSectors, TRUE);
-    HANDLE hThread = ::GetCurrentThread();
-    if (::GetThreadPriority(hThread) != THREAD_PRIORITY_LOWEST)
-        ::SetThreadPriority(hThread, THREAD_PRIORITY_LOWEST);
+    LowerThreadPriority();
 
     CString text;
     if (static_cast<unsigned long long>(firstSector) * SectorSize >= m_qwCardSize)
@@ -228,11 +228,13 @@ bool CSectorixWin2000::ReadSectorsA(BYTE* buffer, DWORD firstSector, UINT count)
     DWORD bytesRead = 0;
     if (!::ReadFile(m_hDevice, buffer, bytes, &bytesRead, nullptr))
     {
+        m_qwPosition = UnknownPosition;
         DWORD error = ::GetLastError();
         text.Format(L"Volume %s: Read error (%d) !", VolumeName().GetString(), error);
         Report(text, error);
         return false;
     }
+    m_qwPosition += bytesRead;
     return !shortened && bytesRead == bytes;
 }
 
@@ -254,12 +256,14 @@ bool CSectorixWin2000::WriteSectors(BYTE* buffer, DWORD firstSector, UINT count)
     DWORD bytesWritten = 0;
     if (!::WriteFile(m_hDevice, buffer, bytes, &bytesWritten, nullptr))
     {
+        m_qwPosition = UnknownPosition;
         DWORD error = ::GetLastError();
         CString text;
         text.Format(L"Volume %s: Write error (%d) !", VolumeName().GetString(), error);
         Report(text, error);
         return false;
     }
+    m_qwPosition += bytesWritten;
     return bytesWritten == bytes;
 }
 
@@ -278,12 +282,20 @@ bool CSectorixWin2000::TransferSize(UINT count, DWORD& bytes)
     return true;
 }
 
+// Sequential requests continue where the last one ended and need no seek,
+// which would cost a trip to the Wine server per request.
 bool CSectorixWin2000::SeekSector(DWORD firstSector)
 {
     LARGE_INTEGER offset;
     offset.QuadPart = static_cast<LONGLONG>(firstSector) * SectorSize;
-    if (::SetFilePointerEx(m_hDevice, offset, nullptr, FILE_BEGIN))
+    if (static_cast<unsigned long long>(offset.QuadPart) == m_qwPosition)
         return true;
+    if (::SetFilePointerEx(m_hDevice, offset, nullptr, FILE_BEGIN))
+    {
+        m_qwPosition = static_cast<unsigned long long>(offset.QuadPart);
+        return true;
+    }
+    m_qwPosition = UnknownPosition;
     DWORD error = ::GetLastError();
     CString text;
     text.Format(L"Volume %s: SetFilePointer error (%d) !", VolumeName().GetString(), error);

@@ -25,8 +25,12 @@ protected:
     bool SeekSector(DWORD firstSector);
     bool TransferSize(UINT count, DWORD& bytes);
 
+    static const unsigned long long UnknownPosition = ~0ULL;
+
     CCriticalSection m_csSectors;
     HANDLE m_hDevice = INVALID_HANDLE_VALUE;
+    // Where the device's file pointer stands.
+    unsigned long long m_qwPosition = UnknownPosition;
 
 private:
     bool OpenPhysicalDisk(CString& errorText, DWORD& errorCode);

@@ -81,9 +81,7 @@ bool CSectorixWin98::ReadSectorsA(BYTE* buffer, DWORD firstSector, UINT count)
 {
     if (m_hVxD == INVALID_HANDLE_VALUE)
         return false;
-    HANDLE hThread = ::GetCurrentThread();
-    if (::GetThreadPriority(hThread) != THREAD_PRIORITY_LOWEST)
-        ::SetThreadPriority(hThread, THREAD_PRIORITY_LOWEST);
+    LowerThreadPriority();
     return Transfer(VxdRead, buffer, firstSector, count);
 }
 

@@ -14,8 +14,6 @@ namespace
 {
 
 const UINT LogMessage = WM_APP + 30;
-const unsigned short StatusConnected = 0xF006;
-const unsigned short StatusCannotOpen = 0x0F04;
 
 class DriveSourceTest : public CardMachineTest
 {
@@ -113,7 +111,7 @@ TEST_F(DriveSourceTest, TelemetryStatusHoldsTheCardOpenUntilTheTransferEnds)
     m_pWatchguard->Enable(true);
 
     ASSERT_TRUE(pDrive->TelvaneGetStatus(&status));
-    EXPECT_EQ(StatusConnected, status);
+    EXPECT_EQ(Sectorix::STATUS_CONNECTED, status);
     EXPECT_FALSE(m_pWatchguard->IsEnabled());
     ASSERT_TRUE(pDrive->TelvaneGetStatus(&status));
     EXPECT_EQ(2, m_machine.Count(L"open \\\\.\\PhysicalDrive1"));
@@ -140,7 +138,7 @@ TEST_F(DriveSourceTest, TelemetryStatusHoldsTheCardOpenUntilTheTransferEnds)
     }
     m_pWatchguard->Enable(true);
     ASSERT_TRUE(pDrive->TelvaneGetStatus(&status));
-    EXPECT_EQ(StatusCannotOpen, status);
+    EXPECT_EQ(Sectorix::STATUS_CARD_NOT_OPENED, status);
     EXPECT_TRUE(m_pWatchguard->IsEnabled());
 
     UINT packetSize = 0;
@@ -359,7 +357,7 @@ TEST_F(DriveSourceTest, ImageFileIsReadLikeACardForOneActivation)
     ASSERT_TRUE(m_pWatchguard->ActivateSectorix(pImage, Sectorix::SetActive));
     unsigned short status = 0;
     ASSERT_TRUE(pImage->TelvaneGetStatus(&status));
-    EXPECT_EQ(StatusConnected, status);
+    EXPECT_EQ(Sectorix::STATUS_CONNECTED, status);
     EXPECT_EQ(CardBytes, pImage->GetCardSize());
     SectorBuffer buffer(64);
     ASSERT_TRUE(pImage->ReadSectorsA(buffer.data(), CardSectors - 64, 64));
@@ -416,6 +414,21 @@ TEST_F(DriveSourceTest, ImageReadsFollowTheEndOfCardRulesAtAnySize)
     EXPECT_FALSE(image.ReadSectorsA(shortened.data(), 2, 3));
     EXPECT_EQ(ReadBytes(small, 1024, 512), shortened.Bytes(0, 512));
     image.CloseCard();
+
+    // Held by a program that denies writing, the image is still read, not written.
+    HANDLE hReader = ::CreateFileW(small.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_TRUE(image.OpenCard());
+    EXPECT_TRUE(image.ReadSectorsA(buffer.data(), 1, 2));
+    EXPECT_FALSE(image.WriteSectors(buffer.data(), 0, 1));
+    EXPECT_EQ(three, ReadBytes(small, 0, three.size()));
+    image.CloseCard();
+    ::CloseHandle(hReader);
+
+    std::wstring empty = m_folder + L"\\empty.img";
+    ::CloseHandle(::CreateFileW(empty.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    CSectorixImageFile emptyImage(m_pWatchguard, empty.c_str());
+    EXPECT_FALSE(emptyImage.OpenCard());
+    EXPECT_FALSE(emptyImage.isOpened());
 
     // An image of 4 GiB and more is measured and read to its end.
     std::wstring large = m_folder + L"\\large.img";

@@ -86,7 +86,7 @@ folder_is_no_card)
 empty_image)
     : >"$work/card.img"
     run_tool --image "Z:$work/card.img" --out "Z:$work/copy.img"
-    expect_failure 1 "is empty"
+    expect_failure 1 "cannot be opened"
     [ ! -e "$work/copy.img" ] || fail "an empty copy was left"
     ;;
 partial_sector)

@@ -9,8 +9,6 @@
 
 namespace
 {
-const unsigned short StatusOpen = 0xF006;
-const unsigned short StatusCannotOpen = 0x0F04;
 const size_t StatusTextSize = 8;
 }
 
@@ -52,9 +50,9 @@ void CActiveCard::Open()
     unsigned short status = 0;
     if (!m_pSource->TelvaneGetStatus(&status))
         throw CToolError(ExitFailed, "the card in " + Utf8(m_where) + " is gone");
-    if (status == StatusCannotOpen)
+    if (status == Sectorix::STATUS_CARD_NOT_OPENED)
         throw CToolError(ExitFailed, "the card in " + Utf8(m_where) + " cannot be opened");
-    if (status != StatusOpen)
+    if (status != Sectorix::STATUS_CONNECTED)
     {
         char text[StatusTextSize];
         std::snprintf(text, sizeof(text), "0x%04X", status);

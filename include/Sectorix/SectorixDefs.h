@@ -41,4 +41,11 @@ enum ActivationMode
 
 const UINT SectorSize = 512;
 
+// Link status words of TelvaneGetStatus: only STATUS_CONNECTED means the
+// card can be read; a drive whose card is present but cannot be opened
+// answers STATUS_CARD_NOT_OPENED.
+const unsigned short STATUS_CONNECTED = 0xF006;
+const unsigned short STATUS_NOT_CONNECTED = 0x0F03;
+const unsigned short STATUS_CARD_NOT_OPENED = 0x0F04;
+
 }

@@ -46,6 +46,10 @@ protected:
     UINT DriveType() const;
     static bool IsCardDriveType(UINT driveType);
 
+    // Card reads run at the lowest priority on the host's threads, which keep
+    // it afterwards.
+    static void LowerThreadPriority();
+
     // How many of count sectors from firstSector lie on the card.
     UINT SectorsWithinCard(DWORD firstSector, UINT count) const;
 
