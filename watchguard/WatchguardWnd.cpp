@@ -24,16 +24,21 @@ bool IsDriveLetter(const CString& name)
 }
 
 // All DOS device names, each ending in a zero, the list ending in an empty
-// name. A failure other than a short buffer gives an empty list.
+// name even if the system filled the buffer to its last character. A
+// failure other than a short buffer gives an empty list.
 std::vector<wchar_t> QueryDosDeviceNames()
 {
     std::vector<wchar_t> names(DosDeviceListSize);
-    while (g_deviceApi.QueryDosDeviceW(nullptr, names.data(), static_cast<DWORD>(names.size())) == 0)
+    DWORD length;
+    while ((length = g_deviceApi.QueryDosDeviceW(nullptr, names.data(), static_cast<DWORD>(names.size()))) == 0)
     {
         if (::GetLastError() != ERROR_INSUFFICIENT_BUFFER)
-            return std::vector<wchar_t>(2, L'\0');
+            return std::vector<wchar_t>(1, L'\0');
         names.resize(names.size() * 2);
     }
+    names.resize(length);
+    names.push_back(L'\0');
+    names.push_back(L'\0');
     return names;
 }
 }
