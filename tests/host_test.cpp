@@ -5,6 +5,7 @@
 #include "TestSource.h"
 
 #include "Sectorix/SectorixApi.h"
+#include "Sectorix/SectorixDrive.h"
 
 #include <string>
 
@@ -74,6 +75,15 @@ TEST(Host, RunsTheWatchguardWithASourceOfItsOwn)
     EXPECT_EQ(reinterpret_cast<LPARAM>(pSource), msg.lParam);
     EXPECT_TRUE(pWatchguard->ActivateSectorix(pSource, Sectorix::SetActive));
     EXPECT_EQ(pSource, pWatchguard->GetActiveSectorix());
+
+    // Drive sources are made and destroyed through their exported members.
+    CSectorixDrive* pDrive = CSectorixDrive::Create(pWatchguard, 'Q', false);
+    ASSERT_NE(nullptr, pDrive);
+    EXPECT_TRUE(pDrive->IsKindOf(RUNTIME_CLASS(CSectorixDrive)));
+    EXPECT_TRUE(pDrive->isFor('q'));
+    EXPECT_EQ(L"Q:", pDrive->GetDeviceName());
+    EXPECT_FALSE(pDrive->isCardInserted());
+    pDrive->Delete();
 
     StopWatchguard(pWatchguard);
     EXPECT_EQ(0, CTestSource::s_nAlive);
