@@ -22,15 +22,10 @@ const DWORD QueryBufferSize = 1024;
 const int LockAttempts = 10;
 const DWORD LockRetryDelay = 100;
 
-struct Device
+HANDLE OpenDevice(const CString& path)
 {
-    explicit Device(const CString& path)
-        : handle(g_deviceApi.CreateFileW(path, DeviceAccess, DeviceSharing, nullptr, OPEN_EXISTING, DeviceFlags,
-                                         nullptr))
-    {
-    }
-    HANDLE handle;
-};
+    return g_deviceApi.CreateFileW(path, DeviceAccess, DeviceSharing, nullptr, OPEN_EXISTING, DeviceFlags, nullptr);
+}
 
 bool Control(HANDLE hDevice, DWORD code, void* pOutput = nullptr, DWORD outputSize = 0)
 {
@@ -87,7 +82,7 @@ bool CSectorixWin2000::OpenPhysicalDisk(CString& errorText, DWORD& errorCode)
 {
     CString volumePath;
     volumePath.Format(L"\\\\.\\%c:", m_nVolume);
-    m_hDevice = Device(volumePath).handle;
+    m_hDevice = OpenDevice(volumePath);
     m_qwPosition = UnknownPosition;
     if (m_hDevice == INVALID_HANDLE_VALUE)
     {
@@ -116,7 +111,7 @@ bool CSectorixWin2000::OpenPhysicalDisk(CString& errorText, DWORD& errorCode)
         LogOpenStep(errorText);
     }
 
-    HANDLE hDisk = Device(physicalPath).handle;
+    HANDLE hDisk = OpenDevice(physicalPath);
     if (hDisk == INVALID_HANDLE_VALUE)
     {
         errorCode = ::GetLastError();
