@@ -203,20 +203,15 @@ bool CSectorixWin2000::ReadSectorsA(BYTE* buffer, DWORD firstSector, UINT count)
     CSingleLock lock(&m_csSectors, TRUE);
     LowerThreadPriority();
 
-    CString text;
     if (static_cast<unsigned long long>(firstSector) * SectorSize >= m_qwCardSize)
     {
-        text.Format(L"Volume %s: ReadSectorsA SetFilePointer behind media size!", VolumeName().GetString());
-        Report(text, 0);
+        Report(L"Volume %s: ReadSectorsA SetFilePointer behind media size!", 0);
         return false;
     }
     UINT readable = SectorsWithinCard(firstSector, count);
     bool shortened = readable < count;
     if (shortened)
-    {
-        text.Format(L"Volume %s: ReadSectorsA read size reduced!", VolumeName().GetString());
-        Report(text, 0);
-    }
+        Report(L"Volume %s: ReadSectorsA read size reduced!", 0);
     DWORD bytes = 0;
     if (!TransferSize(readable, bytes) || !SeekSector(firstSector))
         return false;
@@ -224,9 +219,7 @@ bool CSectorixWin2000::ReadSectorsA(BYTE* buffer, DWORD firstSector, UINT count)
     if (!::ReadFile(m_hDevice, buffer, bytes, &bytesRead, nullptr))
     {
         m_qwPosition = UnknownPosition;
-        DWORD error = ::GetLastError();
-        text.Format(L"Volume %s: Read error (%d) !", VolumeName().GetString(), error);
-        Report(text, error);
+        Report(L"Volume %s: Read error (%d) !", ::GetLastError());
         return false;
     }
     m_qwPosition += bytesRead;
@@ -240,9 +233,7 @@ bool CSectorixWin2000::WriteSectors(BYTE* buffer, DWORD firstSector, UINT count)
     CSingleLock lock(&m_csSectors, TRUE);
     if (SectorsWithinCard(firstSector, count) < count)
     {
-        CString text;
-        text.Format(L"Volume %s: WriteSectors behind media size!", VolumeName().GetString());
-        Report(text, 0);
+        Report(L"Volume %s: WriteSectors behind media size!", 0);
         return false;
     }
     DWORD bytes = 0;
@@ -252,10 +243,7 @@ bool CSectorixWin2000::WriteSectors(BYTE* buffer, DWORD firstSector, UINT count)
     if (!::WriteFile(m_hDevice, buffer, bytes, &bytesWritten, nullptr))
     {
         m_qwPosition = UnknownPosition;
-        DWORD error = ::GetLastError();
-        CString text;
-        text.Format(L"Volume %s: Write error (%d) !", VolumeName().GetString(), error);
-        Report(text, error);
+        Report(L"Volume %s: Write error (%d) !", ::GetLastError());
         return false;
     }
     m_qwPosition += bytesWritten;
@@ -268,9 +256,7 @@ bool CSectorixWin2000::TransferSize(UINT count, DWORD& bytes)
     unsigned long long size = static_cast<unsigned long long>(count) * SectorSize;
     if (size > MAXDWORD)
     {
-        CString text;
-        text.Format(L"Volume %s: transfer of %u sectors too large !", VolumeName().GetString(), count);
-        Report(text, ERROR_INVALID_PARAMETER);
+        Report(L"Volume %s: transfer too large (%d) !", ERROR_INVALID_PARAMETER);
         return false;
     }
     bytes = static_cast<DWORD>(size);
@@ -291,10 +277,7 @@ bool CSectorixWin2000::SeekSector(DWORD firstSector)
         return true;
     }
     m_qwPosition = UnknownPosition;
-    DWORD error = ::GetLastError();
-    CString text;
-    text.Format(L"Volume %s: SetFilePointer error (%d) !", VolumeName().GetString(), error);
-    Report(text, error);
+    Report(L"Volume %s: SetFilePointer error (%d) !", ::GetLastError());
     return false;
 }
 
@@ -308,8 +291,12 @@ CString CSectorixWin2000::VolumeName() const
     return name;
 }
 
-void CSectorixWin2000::Report(const CString& text, DWORD code)
+// The texts of sector access name the volume, then the error code, if any;
+// they go to the log book and to the host.
+void CSectorixWin2000::Report(const wchar_t* format, DWORD code)
 {
+    CString text;
+    text.Format(format, VolumeName().GetString(), code);
     TLogbuch::Instance().Write(text);
     if (m_pWatchguard)
         m_pWatchguard->SendLogMessage(text, code);

@@ -21,7 +21,7 @@ public:
 
 protected:
     CString VolumeName() const;
-    void Report(const CString& text, DWORD code);
+    void Report(const wchar_t* format, DWORD code);
     bool SeekSector(DWORD firstSector);
     bool TransferSize(UINT count, DWORD& bytes);
 
