@@ -34,17 +34,26 @@ bench: build
 	if [ "$(RUN_BUILD)" = "$(BUILD64)" ]; then $(MAKE) build64; fi
 	$(RUN_BUILD)/wine-run $(RUN_BUILD)/bin/bench_watchguard.exe
 	$(RUN_BUILD)/wine-run $(RUN_BUILD)/bin/bench_image.exe $(RUN_BUILD)/cards/bench_card.img
+	SECTORIX_WINE_TIMEOUT=300 $(RUN_BUILD)/wine-run $(RUN_BUILD)/bin/bench_service.exe $(RUN_BUILD)/cards/bench_card.img
 
 # `make demo` copies the demo card, a FAT image that the build makes with
 # mkfs.vfat and mcopy, through Sectorix.dll with sectorix-read under Wine,
-# then shows that the copy equals the image byte for byte.
+# twice: from the image file, and from physical disk 0 as the stand-in card
+# service serves it. Each time the copy must equal the image byte for byte.
+DEMO_CARD := $(RUN_BUILD)/cards/demo_card.img
+
 demo: build
 	if [ "$(RUN_BUILD)" = "$(BUILD64)" ]; then $(MAKE) build64; fi
 	SECTORIX_WINE_STREAM=1 $(RUN_BUILD)/wine-run $(RUN_BUILD)/bin/sectorix-read.exe \
-	    --image $(RUN_BUILD)/cards/demo_card.img --out $(RUN_BUILD)/cards/demo_card-copy.img
-	cmp $(RUN_BUILD)/cards/demo_card.img $(RUN_BUILD)/cards/demo_card-copy.img
-	@echo "the copy equals the card image byte for byte:"
-	sha256sum $(RUN_BUILD)/cards/demo_card.img $(RUN_BUILD)/cards/demo_card-copy.img
+	    --image $(DEMO_CARD) --out $(RUN_BUILD)/cards/demo_card-copy.img
+	cmp $(DEMO_CARD) $(RUN_BUILD)/cards/demo_card-copy.img
+	scripts/with-card-service $(RUN_BUILD)/wine-run $(RUN_BUILD)/bin/sectorix-card-service.exe \
+	    --disk 0=$(DEMO_CARD) -- \
+	    env SECTORIX_WINE_STREAM=1 $(RUN_BUILD)/wine-run $(RUN_BUILD)/bin/sectorix-read.exe \
+	    --drive PhysicalDrive0 --out $(RUN_BUILD)/cards/demo_card-service-copy.img
+	cmp $(DEMO_CARD) $(RUN_BUILD)/cards/demo_card-service-copy.img
+	@echo "both copies equal the card image byte for byte:"
+	sha256sum $(DEMO_CARD) $(RUN_BUILD)/cards/demo_card-copy.img $(RUN_BUILD)/cards/demo_card-service-copy.img
 
 clean:
 	rm -rf $(BUILD)

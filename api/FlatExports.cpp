@@ -1,3 +1,4 @@
+#include "Sectorix/SectorixService.h"
 #include "Sectorix/Watchguard.h"
 #include "afx/ModuleState.h"
 #include "api/FlatExports.h"
@@ -45,4 +46,10 @@ extern "C" CWatchguard* WINAPI GetWatchguard()
 extern "C" bool WINAPI SetLogFolder(const wchar_t* folder)
 {
     return TLogbuch::Instance().SetFolder(folder);
+}
+
+extern "C" eDeleteArpEntryResult WINAPI DeleteArpEntry(DWORD address)
+{
+    AFX_MANAGE_STATE(AfxGetStaticModuleState());
+    return CSectorixService::DeleteArpEntry(address);
 }

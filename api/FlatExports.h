@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Sectorix/SectorixDefs.h"
+#include "Sectorix/SectorixService.h"
 
 class CWatchguard;
 
@@ -9,4 +9,5 @@ extern "C"
 CWatchguard* WINAPI InitWatchguard();
 CWatchguard* WINAPI GetWatchguard();
 bool WINAPI SetLogFolder(const wchar_t* folder);
+eDeleteArpEntryResult WINAPI DeleteArpEntry(DWORD address);
 }

@@ -1,5 +1,6 @@
 #include "Sectorix/SectorixDrive.h"
 
+#include "Sectorix/SectorixService.h"
 #include "Sectorix/Watchguard.h"
 #include "afx/ModuleState.h"
 #include "sources/DeviceApi.h"
@@ -19,8 +20,8 @@ const wchar_t* const MediaTexts[2][2] = {
     { L"Media removed: %s", L"Media inserted: %s" },
 };
 
-// Windows XP (5.1) or later reads volumes directly; older systems go
-// through the virtual device.
+// Windows XP (5.1) or later reads volumes directly or through the card
+// service; older systems go through the virtual device.
 bool IsWindowsXPOrLater()
 {
     OSVERSIONINFOEXW version = {};
@@ -41,7 +42,11 @@ CSectorixDrive* CSectorixDrive::Create(CWatchguard* pWatchguard, unsigned char v
 {
     AFX_MANAGE_STATE(AfxGetStaticModuleState());
     if (IsWindowsXPOrLater())
+    {
+        if (CSectorixService::IsServiceAvailable())
+            return new (std::nothrow) CSectorixService(pWatchguard, volume, hotPlugged);
         return new (std::nothrow) CSectorixWin2000(pWatchguard, volume, hotPlugged);
+    }
     return new (std::nothrow) CSectorixWin98(pWatchguard, volume, hotPlugged);
 }
 

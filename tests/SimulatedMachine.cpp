@@ -64,6 +64,7 @@ SimulatedMachine::SimulatedMachine()
     Sectorix::g_deviceApi.DeviceIoControl = &DeviceIoControl;
     Sectorix::g_deviceApi.GetDriveTypeW = &GetDriveTypeW;
     Sectorix::g_deviceApi.QueryDosDeviceW = &QueryDosDeviceW;
+    Sectorix::g_deviceApi.GetVolumeInformationW = &GetVolumeInformationW;
     Sectorix::g_deviceApi.VerifyVersionInfoW = &VerifyVersionInfoW;
 }
 
@@ -311,6 +312,24 @@ DWORD WINAPI SimulatedMachine::QueryDosDeviceW(LPCWSTR name, LPWSTR target, DWOR
         return Fail(ERROR_INSUFFICIENT_BUFFER);
     std::copy(list.begin(), list.end(), target);
     return static_cast<DWORD>(list.size());
+}
+
+BOOL WINAPI SimulatedMachine::GetVolumeInformationW(LPCWSTR root, LPWSTR, DWORD, LPDWORD, LPDWORD, LPDWORD,
+                                                   LPWSTR fileSystem, DWORD fileSystemSize)
+{
+    SimulatedMachine& machine = *s_pCurrent;
+    auto lock = machine.Lock();
+    machine.calls.push_back(L"volume information " + std::wstring(root));
+    auto volume = machine.volumes.find(towupper(root[0]));
+    if (root[1] != L':' || volume == machine.volumes.end())
+        return Fail(ERROR_PATH_NOT_FOUND);
+    if (volume->second.fileSystem.empty())
+        return Fail(ERROR_UNRECOGNIZED_VOLUME);
+    if (volume->second.fileSystem.size() >= fileSystemSize)
+        return Fail(ERROR_BAD_LENGTH);
+    std::copy(volume->second.fileSystem.begin(), volume->second.fileSystem.end(), fileSystem);
+    fileSystem[volume->second.fileSystem.size()] = L'\0';
+    return TRUE;
 }
 
 BOOL WINAPI SimulatedMachine::VerifyVersionInfoW(LPOSVERSIONINFOEXW, DWORD, DWORDLONG)

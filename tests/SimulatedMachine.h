@@ -37,6 +37,8 @@ public:
         UINT driveType = DRIVE_REMOVABLE;
         std::vector<int> disks;
         bool dismountFails = false;
+        // Empty for a volume without a file system.
+        std::wstring fileSystem = L"FAT";
     };
 
     struct VxdDrive
@@ -80,6 +82,7 @@ private:
     static BOOL WINAPI DeviceIoControl(HANDLE, DWORD, LPVOID, DWORD, LPVOID, DWORD, LPDWORD, LPOVERLAPPED);
     static UINT WINAPI GetDriveTypeW(LPCWSTR);
     static DWORD WINAPI QueryDosDeviceW(LPCWSTR, LPWSTR, DWORD);
+    static BOOL WINAPI GetVolumeInformationW(LPCWSTR, LPWSTR, DWORD, LPDWORD, LPDWORD, LPDWORD, LPWSTR, DWORD);
     static BOOL WINAPI VerifyVersionInfoW(LPOSVERSIONINFOEXW, DWORD, DWORDLONG);
 
     HANDLE Open(const std::wstring& image, DWORD flags, Opened opened);

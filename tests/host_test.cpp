@@ -1,6 +1,7 @@
 // The library as a host sees it: Sectorix.dll loaded by the system, the flat
 // entries resolved by their exported names, the classes used through their
 // exported members.
+#include "CardServiceProcess.h"
 #include "TestHelpers.h"
 #include "TestSource.h"
 
@@ -44,6 +45,7 @@ TEST(Host, FlatEntriesResolveOnlyUnderTheirExportedNames)
     EXPECT_NE(nullptr, Resolve<PFN_InitWatchguard>("InitWatchguard", 0));
     EXPECT_NE(nullptr, Resolve<PFN_GetWatchguard>("GetWatchguard", 0));
     EXPECT_NE(nullptr, Resolve<PFN_SetLogFolder>("SetLogFolder", 4));
+    EXPECT_NE(nullptr, Resolve<PFN_DeleteArpEntry>("DeleteArpEntry", 4));
 #ifndef _WIN64
     EXPECT_EQ(nullptr, ::GetProcAddress(hSectorix, "InitWatchguard"));
     EXPECT_EQ(nullptr, ::GetProcAddress(hSectorix, "InitWatchguard@0"));
@@ -102,4 +104,22 @@ TEST(Host, FlatLogFolderMustExist)
     ASSERT_TRUE(::CreateDirectoryW(folder.c_str(), nullptr));
     EXPECT_TRUE(pfnSetLogFolder(folder.c_str()));
     EXPECT_TRUE(pfnSetLogFolder(L""));
+}
+
+// The host's call reaches the card service, whose own result comes back.
+TEST(Host, FlatDeleteArpEntryAsksTheCardService)
+{
+    auto pfnDeleteArpEntry = Resolve<PFN_DeleteArpEntry>("DeleteArpEntry", 4);
+    auto pfnInit = Resolve<PFN_InitWatchguard>("InitWatchguard", 0);
+    ASSERT_NE(nullptr, pfnDeleteArpEntry);
+    ASSERT_NE(nullptr, pfnInit);
+    CardServiceProcess service({ L"--protocol", L"1.1.10.1", L"--arp-result", L"-5" });
+    ASSERT_TRUE(service.IsReady());
+    CWatchguard* pWatchguard = pfnInit();
+    ASSERT_NE(nullptr, pWatchguard);
+    EXPECT_EQ(-5, pfnDeleteArpEntry(0x1401A8C0));
+    StopWatchguard(pWatchguard);
+    EXPECT_EQ(1u, service.ReceivedStartingWith("0e000000" "05" "00" "c0a80114").size());
+    EXPECT_TRUE(service.Stop());
+    EXPECT_EQ(-2, pfnDeleteArpEntry(0x1401A8C0));
 }

@@ -109,12 +109,28 @@ bad_arguments)
     run_tool --image "Z:$cards/demo_card.img" --out "Z:$work/copy.img" --timeout 0
     expect_failure 2 "--timeout wants whole seconds"
     run_tool --drive 1: --out "Z:$work/copy.img"
-    expect_failure 2 "--drive wants a drive letter"
+    expect_failure 2 "--drive wants a drive letter such as E: or a disk"
     run_tool --image "Z:$cards/demo_card.img" --out
     expect_failure 2 "--out needs a value"
     run_tool --help
     [ "$status" -eq 0 ] || fail "--help exits with $status"
     grep -q "^usage: sectorix-read" "$output" || fail "--help shows no usage"
+    ;;
+copies_through_service)
+    # The stand-in card service serves the demo card as physical disk 0; the
+    # library finds the disk and reads it through the service.
+    service=$(dirname "$tool")/sectorix-card-service.exe
+    image=$cards/demo_card.img copy=$work/copy.img
+    "$(dirname "$0")/../scripts/with-card-service" "$wine_run" "$service" --disk "0=Z:$image" -- \
+        "$wine_run" "$tool" --log "Z:$work/logs" --drive PhysicalDrive0 --out "Z:$copy" >"$output" 2>&1
+    status=$?
+    cat "$output"
+    [ "$status" -eq 0 ] || fail "exit status $status"
+    grep -qF "reading the card in \\\\.\\PhysicalDrive0 through the card service" "$output" ||
+        fail "the card was not read through the card service"
+    cmp "$image" "$copy" || fail "the copy differs from the image"
+    sha256=$(sha256sum <"$image" | cut -d' ' -f1)
+    grep -q "^SHA-256 $sha256" "$output" || fail "the SHA-256 printed is not $sha256"
     ;;
 drive_that_is_not_removable)
     # Wine's prefix has C: and Z:, both fixed drives.

@@ -3,6 +3,8 @@
 #include "Console.h"
 #include "ToolError.h"
 
+#include <cstdio>
+#include <cwchar>
 #include <cwctype>
 
 namespace
@@ -11,15 +13,21 @@ const DWORD DefaultTimeoutSeconds = 10;
 // A day; beyond it the wait in milliseconds would not fit a DWORD anyway.
 const DWORD MaxTimeoutSeconds = 86400;
 const wchar_t LogFolderName[] = L"sectorix-logs";
+const wchar_t DevicePrefix[] = L"\\\\.\\";
+const int MaxPhysicalDrives = 64;
 
 const char UsageText[] =
     "usage: sectorix-read --image FILE --out COPY [--log DIR] [--timeout SECONDS]\n"
     "       sectorix-read --drive E: --out COPY [--log DIR] [--timeout SECONDS]\n"
+    "       sectorix-read --drive PhysicalDrive1 --out COPY [--log DIR] [--timeout SECONDS]\n"
     "\n"
     "Copies a whole card, sector by sector, through Sectorix.dll to COPY and\n"
     "prints its size and SHA-256.\n"
     "  --image FILE       read a card image file\n"
     "  --drive E:         read the card in a removable drive\n"
+    "  --drive PhysicalDrive1\n"
+    "                     read the card on a physical disk that the card\n"
+    "                     service serves\n"
     "  --out COPY         the copy to write (replaced if it exists)\n"
     "  --log DIR          folder of the library's daily log book\n"
     "                     (default: sectorix-logs in the temp folder)\n"
@@ -81,12 +89,18 @@ void CCommandLine::Check()
         throw BadArguments(L"--out is missing");
 }
 
-// "e", "e:" and "E:" all name drive E:.
+// "e", "e:" and "E:" all name drive E:; "PhysicalDrive1" and
+// "\\.\PhysicalDrive1" name physical disk 1.
 std::wstring CCommandLine::DriveName(const std::wstring& value)
 {
+    int disk = 0;
+    wchar_t rest = 0;
+    std::wstring name = value.rfind(DevicePrefix, 0) == 0 ? value.substr(wcslen(DevicePrefix)) : value;
+    if (std::swscanf(name.c_str(), L"PhysicalDrive%d%lc", &disk, &rest) == 1 && disk >= 0 && disk < MaxPhysicalDrives)
+        return DevicePrefix + std::wstring(L"PhysicalDrive") + std::to_wstring(disk);
     bool bLetter = !value.empty() && value[0] < 0x80 && std::iswalpha(value[0]);
     if (!bLetter || value.size() > 2 || (value.size() == 2 && value[1] != L':'))
-        throw BadArguments(L"--drive wants a drive letter such as E:, not " + value);
+        throw BadArguments(L"--drive wants a drive letter such as E: or a disk such as PhysicalDrive1, not " + value);
     return std::wstring(1, static_cast<wchar_t>(std::towupper(value[0]))) + L":";
 }
 

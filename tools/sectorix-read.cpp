@@ -8,7 +8,7 @@
 #include "ToolError.h"
 #include "WatchguardSession.h"
 
-#include "Sectorix/SectorixDefs.h"
+#include "Sectorix/SectorixService.h"
 
 #include <cstdio>
 #include <exception>
@@ -45,7 +45,8 @@ int Run(const CCommandLine& options)
     const std::wstring& where = bImage ? options.Image() : options.Drive();
     CSectorix* pSource = bImage ? session.WaitForImage(where, options.TimeoutSeconds())
                                 : session.WaitForDrive(where, options.TimeoutSeconds());
-    PrintLine(stdout, "reading the card in " + Utf8(where));
+    bool bService = pSource->IsKindOf(RUNTIME_CLASS(CSectorixService));
+    PrintLine(stdout, "reading the card in " + Utf8(where) + (bService ? " through the card service" : ""));
     std::string report = CopyCard(session.Watchguard(), pSource, where, options.Copy());
     session.Stop();
     PrintLine(stdout, report);

@@ -3,6 +3,7 @@
 #include "Sectorix/Watchguard.h"
 
 #include "Sectorix/SectorixDrive.h"
+#include "Sectorix/SectorixService.h"
 #include "afx/SingleLock.h"
 #include "sources/DeviceApi.h"
 #include "sources/DriveTypeName.h"
@@ -24,6 +25,7 @@ const DWORD DosNameSize = MAX_PATH;
 const DWORD ArrivalDelay = 1000;
 const DWORD RemovalDelay = 500;
 const DWORD ExtentsBufferSize = 1024;
+const int PhysicalDriveCount = 64;
 
 bool IsDosDevice(const wchar_t* name)
 {
@@ -37,9 +39,10 @@ BEGIN_MESSAGE_MAP(CWatchguard, CWinThread)
     ON_THREAD_MESSAGE(WM_WATCHGUARD_INTERNAL, OnWmWatchguardInternal)
 END_MESSAGE_MAP()
 
-// Only one process on the machine uses drive sources at a time. Drives A and
-// B are never looked at; only removable drives get a source, and the source
-// itself finds out whether it holds a card.
+// Only one process on the machine uses drive sources at a time. A card
+// service that knows physical disks gets every disk there is; otherwise
+// drives C to Z are looked at and only removable ones get a source. The
+// source itself finds out whether it holds a card.
 bool CWatchguard::EnableDrives(bool enable)
 {
     CSingleLock lock(&m_lock, TRUE);
@@ -57,6 +60,28 @@ bool CWatchguard::EnableDrives(bool enable)
     }
     if (!m_mutexDrive.Lock(DriveMutexName))
         return false;
+    if (CSectorixService::IsServiceAvailable() && CSectorixService::s_ServiceVersion >= ServiceVersionPhysicalDrives)
+        AddPhysicalDrives();
+    else
+        AddRemovableDrives();
+    return true;
+}
+
+void CWatchguard::AddPhysicalDrives()
+{
+    for (int disk = 0; disk < PhysicalDriveCount; ++disk)
+    {
+        CString name;
+        name.Format(L"PhysicalDrive%d", disk);
+        if (!IsDosDevice(name))
+            continue;
+        TLogbuch::Instance().WriteFormat(L"Sectorix\t\t%s", name.GetString());
+        AddDrive(static_cast<unsigned char>(PhysicalDriveUnit + disk));
+    }
+}
+
+void CWatchguard::AddRemovableDrives()
+{
     for (wchar_t letter = L'C'; letter <= L'Z'; ++letter)
     {
         CString name;
@@ -66,17 +91,22 @@ bool CWatchguard::EnableDrives(bool enable)
         UINT driveType = g_deviceApi.GetDriveTypeW(name);
         TLogbuch::Instance().WriteFormat(L"Sectorix\t\tDrive Type %s\t%s (%d)", name.GetString(),
                                          DriveTypeName(driveType), driveType);
-        if (driveType != DRIVE_REMOVABLE || Find(RUNTIME_CLASS(CSectorixDrive), letter))
-            continue;
-        // Registered before its first test, so that a card already in the
-        // drive is announced to the host.
-        if (CSectorixDrive* pSource = CSectorixDrive::Create(this, static_cast<unsigned char>(letter), false))
-        {
-            m_sources.Add(pSource);
-            pSource->TestMedia(false);
-        }
+        if (driveType == DRIVE_REMOVABLE)
+            AddDrive(static_cast<unsigned char>(letter));
     }
-    return true;
+}
+
+// Registered before its first test, so that a card already in the drive is
+// announced to the host.
+void CWatchguard::AddDrive(unsigned char unit)
+{
+    if (Find(RUNTIME_CLASS(CSectorixDrive), unit))
+        return;
+    if (CSectorixDrive* pSource = CSectorixDrive::Create(this, unit, false))
+    {
+        m_sources.Add(pSource);
+        pSource->TestMedia(false);
+    }
 }
 
 // Each call adds one more image source; a missing path never becomes a card.

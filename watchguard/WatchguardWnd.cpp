@@ -1,5 +1,6 @@
 #include "watchguard/WatchguardWnd.h"
 
+#include "Sectorix/SectorixService.h"
 #include "Sectorix/Watchguard.h"
 #include "sources/DeviceApi.h"
 #include "watchguard/Logbuch.h"
@@ -16,11 +17,24 @@ const UINT_PTR WatchTimerId = 1;
 const UINT WatchTimerInterval = 2000;
 const DWORD DosDeviceListSize = 4096;
 const DWORD AllDriveLetters = 0xFFFFFFFF;
+const int PhysicalDriveLimit = 0x80;
 
 // A drive letter: exactly two characters, the second a colon.
 bool IsDriveLetter(const CString& name)
 {
     return name.GetLength() == 2 && name.GetAt(1) == L':';
+}
+
+// "PhysicalDrive<n>" and nothing after it; n must fit a drive unit.
+bool IsPhysicalDrive(const CString& name, int& disk)
+{
+    wchar_t rest = 0;
+    return swscanf(name, L"PhysicalDrive%d%lc", &disk, &rest) == 1 && disk >= 0 && disk < PhysicalDriveLimit;
+}
+
+bool UsesPhysicalDrives()
+{
+    return CSectorixService::s_ServiceVersion >= ServiceVersionPhysicalDrives;
 }
 
 // All DOS device names, each ending in a zero, the list ending in an empty
@@ -138,8 +152,22 @@ LRESULT CWatchguardWnd::OnEnumerateDosDevices(WPARAM wParam, LPARAM)
     return 0;
 }
 
+// A card service that serves whole disks is told of disks; drive letters
+// are then only kept from volumes it cannot read through the file system.
 void CWatchguardWnd::ReportAdded(const CString& name)
 {
+    if (UsesPhysicalDrives())
+    {
+        int disk = 0;
+        if (IsPhysicalDrive(name, disk))
+        {
+            TLogbuch::Instance().WriteFormat(L"Sectorix\t\tPhysicalDisk added\t%s", name.GetString());
+            PostUnit(UnitArrived, static_cast<WORD>(PhysicalDriveUnit + disk));
+        }
+        if (IsDriveLetter(name))
+            RemoveUnformattedMountPoint(name);
+        return;
+    }
     if (!IsDriveLetter(name))
         return;
     TLogbuch::Instance().WriteFormat(L"Sectorix\t\tVolume added\t%s", name.GetString());
@@ -148,10 +176,34 @@ void CWatchguardWnd::ReportAdded(const CString& name)
 
 void CWatchguardWnd::ReportRemoved(const CString& name)
 {
+    if (UsesPhysicalDrives())
+    {
+        int disk = 0;
+        if (!IsPhysicalDrive(name, disk))
+            return;
+        TLogbuch::Instance().WriteFormat(L"Sectorix\t\tPhysicalDisk removed\t%s", name.GetString());
+        PostUnit(UnitRemoved, static_cast<WORD>(PhysicalDriveUnit + disk));
+        return;
+    }
     if (!IsDriveLetter(name))
         return;
     TLogbuch::Instance().WriteFormat(L"Sectorix\t\tVolume removed\t%s", name.GetString());
     PostUnit(UnitRemoved, name.GetAt(0) | 0x20);
+}
+
+// A new card without a file system would otherwise make Windows offer to
+// format it.
+void CWatchguardWnd::RemoveUnformattedMountPoint(const CString& name)
+{
+    TLogbuch::Instance().WriteFormat(L"Sectorix\t\tVolume mounted\tMountpoint is %s", name.GetString());
+    wchar_t fileSystem[MAX_PATH] = {};
+    g_deviceApi.GetVolumeInformationW(name, nullptr, 0, nullptr, nullptr, nullptr, fileSystem, MAX_PATH);
+    if (fileSystem[0])
+        return;
+    CString mountPoint;
+    mountPoint.Format(L"%s\\", name.GetString());
+    CString answer = CSectorixService::ChangeDriveLetter(mountPoint, L"");
+    TLogbuch::Instance().WriteFormat(L"Sectorix\t\tRemove mount point %s\t%s", name.GetString(), answer.GetString());
 }
 
 void CWatchguardWnd::PostUnit(WPARAM change, WORD unit)

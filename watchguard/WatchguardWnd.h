@@ -29,6 +29,7 @@ protected:
 private:
     void ReportAdded(const CString& name);
     void ReportRemoved(const CString& name);
+    void RemoveUnformattedMountPoint(const CString& name);
     void PostUnit(WPARAM change, WORD unit);
 
     CWatchguard* m_pWatchguard;

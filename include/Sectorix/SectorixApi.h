@@ -10,3 +10,4 @@ class CWatchguard;
 typedef CWatchguard* (WINAPI* PFN_InitWatchguard)();
 typedef CWatchguard* (WINAPI* PFN_GetWatchguard)();
 typedef bool (WINAPI* PFN_SetLogFolder)(const wchar_t* folder);
+typedef LONG (WINAPI* PFN_DeleteArpEntry)(DWORD address);

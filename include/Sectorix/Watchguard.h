@@ -101,6 +101,9 @@ protected:
     DECLARE_MESSAGE_MAP()
 
 private:
+    void AddPhysicalDrives();
+    void AddRemovableDrives();
+    void AddDrive(unsigned char unit);
     NotifyCallback GetNotifyCallback();
     void Notify(eWatchguardState state, CSectorix* pSource);
     void PostDueDelayed();

@@ -1,0 +1,258 @@
+// Service-source benchmark, against Sectorix.dll as a host uses it: the
+// 256 MiB FAT card image read from start to end in 64-sector requests
+// through the card service (the stand-in, serving the image as physical
+// disk 0) and through the image source, in the same run. A third loop
+// speaks the pipe protocol directly, with one blocking read per response,
+// to show what the pipe and the service cost without the library's receive
+// path. Medians of each count (goal: the service source reads at least 0.7
+// as fast as the image source).
+#include "ActiveCard.h"
+#include "Console.h"
+#include "ToolError.h"
+#include "WatchguardSession.h"
+
+#include "Sectorix/SectorixService.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <functional>
+#include <vector>
+
+namespace
+{
+const int Rounds = 5;
+const UINT SectorsPerRequest = 64;
+const DWORD RequestBytes = SectorsPerRequest * Sectorix::SectorSize;
+const DWORD CardTimeoutSeconds = 10;
+const DWORD ServiceStartBound = 10000;
+const DWORD ServiceStopBound = 10000;
+const double BytesPerMegabyte = 1e6;
+const double BytesPerMebibyte = 1024.0 * 1024.0;
+const double Goal = 0.7;
+const wchar_t ServiceProgram[] = L"sectorix-card-service.exe";
+const wchar_t ServiceStopEvent[] = L"Global\\SectorixStandInStop";
+const wchar_t ServedDisk[] = L"\\\\.\\PhysicalDrive0";
+
+double Now()
+{
+    static LARGE_INTEGER frequency = [] { LARGE_INTEGER f; ::QueryPerformanceFrequency(&f); return f; }();
+    LARGE_INTEGER counter;
+    ::QueryPerformanceCounter(&counter);
+    return static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+
+double Median(std::vector<double> values)
+{
+    std::nth_element(values.begin(), values.begin() + values.size() / 2, values.end());
+    return values[values.size() / 2];
+}
+
+typedef std::function<bool(BYTE* buffer, DWORD first, UINT count)> ReadCall;
+
+// Bytes a second over the whole card, every request checked.
+double ReadCard(unsigned long long size, BYTE* buffer, const ReadCall& read, const char* what)
+{
+    unsigned long long sectors = size / Sectorix::SectorSize;
+    double start = Now();
+    for (unsigned long long first = 0; first < sectors; first += SectorsPerRequest)
+    {
+        UINT count = static_cast<UINT>(std::min<unsigned long long>(sectors - first, SectorsPerRequest));
+        if (!read(buffer, static_cast<DWORD>(first), count))
+            throw CToolError(ExitFailed, std::string(what) + " failed at sector " + std::to_string(first));
+    }
+    return static_cast<double>(sectors * Sectorix::SectorSize) / (Now() - start);
+}
+
+std::vector<double> Rates(unsigned long long size, BYTE* buffer, const ReadCall& read, const char* what)
+{
+    std::vector<double> rates;
+    for (int round = 0; round < Rounds; ++round)
+        rates.push_back(ReadCard(size, buffer, read, what));
+    return rates;
+}
+
+std::wstring ProgramFolder()
+{
+    wchar_t path[MAX_PATH];
+    DWORD length = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring folder(path, length);
+    return folder.substr(0, folder.find_last_of(L'\\'));
+}
+
+// The stand-in card service for the length of the run.
+class CServiceProcess
+{
+public:
+    explicit CServiceProcess(const std::wstring& image)
+    {
+        std::wstring command = L"\"" + ProgramFolder() + L"\\" + ServiceProgram + L"\" --parent " +
+                               std::to_wstring(::GetCurrentProcessId()) + L" --disk \"0=" + image + L"\"";
+        STARTUPINFOW startup = {};
+        startup.cb = sizeof(startup);
+        if (!::CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                              &m_process))
+            throw CToolError(ExitFailed, "cannot start the stand-in card service: " + SystemMessage(::GetLastError()));
+        HANDLE hRunning = ::CreateEventW(nullptr, TRUE, FALSE, SECTORIX_SERVICE_RUNNING);
+        HANDLE handles[] = { hRunning, m_process.hProcess };
+        DWORD started = ::WaitForMultipleObjects(2, handles, FALSE, ServiceStartBound);
+        ::CloseHandle(hRunning);
+        if (started != WAIT_OBJECT_0)
+        {
+            Stop();
+            throw CToolError(ExitFailed, "the stand-in card service did not start");
+        }
+    }
+
+    ~CServiceProcess() { Stop(); }
+
+private:
+    void Stop()
+    {
+        if (!m_process.hProcess)
+            return;
+        HANDLE hStop = ::CreateEventW(nullptr, TRUE, FALSE, ServiceStopEvent);
+        ::SetEvent(hStop);
+        if (::WaitForSingleObject(m_process.hProcess, ServiceStopBound) != WAIT_OBJECT_0)
+            ::TerminateProcess(m_process.hProcess, 1);
+        ::CloseHandle(hStop);
+        ::CloseHandle(m_process.hThread);
+        ::CloseHandle(m_process.hProcess);
+        m_process = {};
+    }
+
+    PROCESS_INFORMATION m_process = {};
+};
+
+// The protocol spoken with one blocking read per part of a response, on a
+// connection of its own.
+class CDirectPipe
+{
+public:
+    CDirectPipe()
+    {
+        m_hPipe = ::CreateFileW(SECTORIX_SERVICE_PIPE, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
+                                nullptr);
+        if (m_hPipe == INVALID_HANDLE_VALUE)
+            throw CToolError(ExitFailed, "cannot connect to the card service: " + SystemMessage(::GetLastError()));
+        SECTORIX_CARD open = {};
+        open.header = { sizeof(SECTORIX_CARD), eServiceCmdOpenCard, Unit };
+        SECTORIX_CARD opened = {};
+        if (!Write(&open, sizeof(open)) || !Read(&opened, sizeof(opened)) || opened.header.cmd != eServiceCmdOpenCard)
+            throw CToolError(ExitFailed, "the card service did not open disk 0");
+    }
+
+    ~CDirectPipe() { ::CloseHandle(m_hPipe); }
+
+    bool ReadSectors(BYTE* buffer, DWORD first, UINT count)
+    {
+        SECTORIX_SECTORS request = { { sizeof(SECTORIX_SECTORS), eServiceCmdReadSectors, Unit }, first, count };
+        SECTORIX_SECTORS response = {};
+        return Write(&request, sizeof(request)) && Read(&response, sizeof(response)) &&
+               response.header.cmd == eServiceCmdReadSectors && response.count == count &&
+               Read(buffer, count * Sectorix::SectorSize);
+    }
+
+private:
+    static const BYTE Unit = 0x80;
+
+    bool Write(const void* data, DWORD size)
+    {
+        DWORD written = 0;
+        return ::WriteFile(m_hPipe, data, size, &written, nullptr) && written == size;
+    }
+
+    bool Read(void* data, DWORD size)
+    {
+        for (BYTE* next = static_cast<BYTE*>(data); size > 0;)
+        {
+            DWORD read = 0;
+            if (!::ReadFile(m_hPipe, next, size, &read, nullptr) || read == 0)
+                return false;
+            next += read;
+            size -= read;
+        }
+        return true;
+    }
+
+    HANDLE m_hPipe;
+};
+
+std::wstring LogFolder()
+{
+    wchar_t temp[MAX_PATH + 1];
+    DWORD length = ::GetTempPathW(MAX_PATH + 1, temp);
+    return std::wstring(temp, length) + L"sectorix-bench-logs";
+}
+
+std::wstring FullPath(const std::wstring& path)
+{
+    wchar_t full[MAX_PATH];
+    DWORD length = ::GetFullPathNameW(path.c_str(), MAX_PATH, full, nullptr);
+    return length ? std::wstring(full, length) : path;
+}
+
+void Run(const std::wstring& path)
+{
+    std::wstring image = FullPath(path);
+    CServiceProcess service(image);
+    CWatchguardSession session(LogFolder());
+    BYTE* buffer = static_cast<BYTE*>(::VirtualAlloc(nullptr, RequestBytes, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+    if (!buffer)
+        throw CToolError(ExitFailed, "no memory for the read buffer");
+
+    std::vector<double> imageRates, serviceRates, directRates;
+    unsigned long long size = 0;
+    {
+        CSectorix* pImage = session.WaitForImage(image, CardTimeoutSeconds);
+        CActiveCard card(session.Watchguard(), pImage, image);
+        size = card.Size();
+        ReadCall read = [&card](BYTE* b, DWORD first, UINT count) { return card.Read(b, first, count); };
+        ReadCard(size, buffer, read, "the image source");
+        imageRates = Rates(size, buffer, read, "the image source");
+    }
+    {
+        CSectorix* pDisk = session.WaitForDrive(ServedDisk, CardTimeoutSeconds);
+        if (!pDisk->IsKindOf(RUNTIME_CLASS(CSectorixService)))
+            throw CToolError(ExitFailed, "the drive source of disk 0 does not go through the card service");
+        CActiveCard card(session.Watchguard(), pDisk, ServedDisk);
+        ReadCall read = [&card](BYTE* b, DWORD first, UINT count) { return card.Read(b, first, count); };
+        serviceRates = Rates(size, buffer, read, "the service source");
+    }
+    {
+        CDirectPipe pipe;
+        ReadCall read = [&pipe](BYTE* b, DWORD first, UINT count) { return pipe.ReadSectors(b, first, count); };
+        directRates = Rates(size, buffer, read, "the direct pipe loop");
+    }
+    session.Stop();
+    ::VirtualFree(buffer, 0, MEM_RELEASE);
+
+    double imageRate = Median(imageRates);
+    double serviceRate = Median(serviceRates);
+    double directRate = Median(directRates);
+    std::printf("%.0f MiB card image in %u-byte requests, median of %d rounds: service source %.1f MB/s, "
+                "image source %.1f MB/s, ratio %.3f (goal >= %.2f); the same requests straight over the pipe "
+                "%.1f MB/s\n",
+                static_cast<double>(size) / BytesPerMebibyte, static_cast<unsigned>(RequestBytes), Rounds,
+                serviceRate / BytesPerMegabyte, imageRate / BytesPerMegabyte, serviceRate / imageRate, Goal,
+                directRate / BytesPerMegabyte);
+}
+}
+
+int wmain(int argc, wchar_t* argv[])
+{
+    if (argc != 2)
+    {
+        std::printf("usage: bench_service CARD_IMAGE\n");
+        return ExitBadArguments;
+    }
+    try
+    {
+        Run(argv[1]);
+        return ExitSuccess;
+    }
+    catch (const CToolError& error)
+    {
+        PrintLine(stderr, "bench_service: " + std::string(error.what()));
+        return error.Code();
+    }
+}

@@ -1,0 +1,378 @@
+// The connection to the card service: opening and closing the pipe, the
+// receive path on the watchguard's alertable thread, and writing.
+#include "Sectorix/SectorixService.h"
+
+#include "Sectorix/Watchguard.h"
+#include "afx/SingleLock.h"
+#include "watchguard/Globals.h"
+#include "watchguard/Logbuch.h"
+
+#include <cstdarg>
+#include <cstdlib>
+#include <vector>
+
+using namespace Sectorix;
+
+namespace
+{
+const int OpenAttempts = 10;
+const DWORD OpenRetryBase = 30;
+const int OpenRetrySpread = 50;
+const DWORD ReopenDelay = 1000;
+const DWORD HeaderSize = sizeof(SECTORIX_HEADER);
+const DWORD ErrorMessageSize = sizeof(SECTORIX_TEXT);
+
+// The fixed part a message of this kind needs before its fields may be read.
+DWORD MinimumSize(_eServiceCmd cmd)
+{
+    switch (cmd)
+    {
+    case eServiceCmdError:
+    case eServiceCmdLog:
+        return sizeof(SECTORIX_TEXT);
+    case eServiceCmdReadSectors:
+        return sizeof(SECTORIX_SECTORS);
+    default:
+        return HeaderSize;
+    }
+}
+
+// Stops at the first zero: CString takes the wide text up to it.
+CString FromAnsi(const std::vector<char>& text)
+{
+    int length = ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring wide(length, L'\0');
+    ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &wide[0], length);
+    return CString(wide.c_str());
+}
+}
+
+HANDLE CSectorixService::OpenPipe()
+{
+    if (m_hPipe != INVALID_HANDLE_VALUE)
+    {
+        ::Sleep(ReopenDelay);
+        if (m_hPipe != INVALID_HANDLE_VALUE)
+            ClosePipe();
+    }
+    // Without a watchguard no thread would ever receive on the pipe.
+    CWatchguard* pWatchguard = g_pWatchguard;
+    CWinThread* pReceiver = pWatchguard ? pWatchguard->GetAlertableThread() : nullptr;
+    if (!pReceiver)
+        return INVALID_HANDLE_VALUE;
+
+    HANDLE hPipe = INVALID_HANDLE_VALUE;
+    for (int attempt = 0; attempt < OpenAttempts && hPipe == INVALID_HANDLE_VALUE; ++attempt)
+    {
+        hPipe = ::CreateFileW(SECTORIX_SERVICE_PIPE, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_OVERLAPPED | FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (hPipe == INVALID_HANDLE_VALUE)
+            ::Sleep(OpenRetryBase + std::rand() % OpenRetrySpread);
+    }
+    if (hPipe == INVALID_HANDLE_VALUE)
+        return INVALID_HANDLE_VALUE;
+
+    {
+        CSingleLock pipe(&m_csPipe, TRUE);
+        HANDLE hProcess = ::GetCurrentProcess();
+        if (m_hReceiver)
+            ::CloseHandle(m_hReceiver);
+        m_hReceiver = nullptr;
+        if (!::DuplicateHandle(hProcess, pReceiver->m_hThread, hProcess, &m_hReceiver, 0, FALSE, DUPLICATE_SAME_ACCESS))
+        {
+            ::CloseHandle(hPipe);
+            return INVALID_HANDLE_VALUE;
+        }
+        m_hPipe = hPipe;
+        m_bReceiving = ::QueueUserAPC(&ReadPipeOverlapped, m_hReceiver, reinterpret_cast<ULONG_PTR>(this)) != 0;
+        if (!m_bReceiving)
+        {
+            pipe.Unlock();
+            ClosePipe();
+            return INVALID_HANDLE_VALUE;
+        }
+    }
+
+    if (s_ServiceVersion >= ServiceVersionLogForwarding && TLogbuch::Instance().IsEnabled())
+    {
+        SECTORIX_TEXT request = { { sizeof(SECTORIX_TEXT), eServiceCmdLog, 0 }, ServiceLogForwardOn };
+        WriteToPipe(&request.header, L"CSectorixService::OpenPipe");
+    }
+    return hPipe;
+}
+
+// Every read the receive path started comes back (its completion, or the
+// queued start finding the pipe closed) before the buffers may go.
+void CSectorixService::ClosePipe()
+{
+    CSingleLock command(&m_csCommand, TRUE);
+    CSingleLock pipe(&m_csPipe, TRUE);
+    if (m_hPipe == INVALID_HANDLE_VALUE)
+        return;
+    m_evResponse.ResetEvent();
+    ::CloseHandle(m_hPipe);
+    m_hPipe = INVALID_HANDLE_VALUE;
+    pipe.Unlock();
+    WaitForReceiverToStop();
+    pipe.Lock();
+    ::CloseHandle(m_hReceiver);
+    m_hReceiver = nullptr;
+}
+
+// A receiver thread that has ended runs no more completions; its reads
+// ended with it.
+void CSectorixService::WaitForReceiverToStop()
+{
+    HANDLE handles[] = { m_evResponse, m_hReceiver };
+    for (;;)
+    {
+        {
+            CSingleLock pipe(&m_csPipe, TRUE);
+            if (!m_bReceiving)
+                return;
+        }
+        DWORD result = ::WaitForMultipleObjectsEx(2, handles, FALSE, INFINITE, TRUE);
+        if (result != WAIT_IO_COMPLETION && result != WAIT_OBJECT_0)
+            return;
+    }
+}
+
+bool CSectorixService::WriteToPipe(SECTORIX_HEADER* pMessage, const wchar_t* operation)
+{
+    BeginExchange();
+    return WriteToPipe(pMessage, pMessage->size, operation);
+}
+
+// The write starts under the pipe lock, so that the receive path cannot
+// close the handle under it; it is waited for through its event alone. The
+// system resets the event when the write starts.
+bool CSectorixService::WriteToPipe(void* data, DWORD length, const wchar_t*)
+{
+    OVERLAPPED overlapped = {};
+    overlapped.hEvent = m_evWrite;
+    HANDLE hPipe;
+    {
+        CSingleLock pipe(&m_csPipe, TRUE);
+        hPipe = m_hPipe;
+        if (hPipe == INVALID_HANDLE_VALUE)
+            return false;
+        if (!::WriteFile(hPipe, data, length, nullptr, &overlapped) && ::GetLastError() != ERROR_IO_PENDING)
+            return false;
+    }
+    DWORD written = 0;
+    if (!::GetOverlappedResult(hPipe, &overlapped, &written, TRUE))
+        return false;
+    return written == length;
+}
+
+SECTORIX_HEADERS* CSectorixService::ReadResponse()
+{
+    for (;;)
+    {
+        DWORD result = ::WaitForSingleObjectEx(m_evResponse, INFINITE, TRUE);
+        if (result == WAIT_IO_COMPLETION)
+            continue;
+        CSingleLock pipe(&m_csPipe, TRUE);
+        if (m_hPipe == INVALID_HANDLE_VALUE || result != WAIT_OBJECT_0)
+            return nullptr;
+        m_evResponse.ResetEvent();
+        return &m_pCurrent->message;
+    }
+}
+
+SECTORIX_HEADERS* CSectorixService::ReadResponse(_eServiceCmd expected)
+{
+    SECTORIX_HEADERS* pResponse = ReadResponse();
+    return pResponse && pResponse->header.cmd == expected ? pResponse : nullptr;
+}
+
+// The pipe handle is overlapped: a read of its own with an event to wait
+// on, since a plain synchronous read inside a completion routine is not
+// reliable everywhere. A byte-mode pipe may hand over a message in parts.
+bool CSectorixService::ReadFromPipe(void* buffer, DWORD length)
+{
+    BYTE* pNext = static_cast<BYTE*>(buffer);
+    while (length > 0)
+    {
+        OVERLAPPED overlapped = {};
+        overlapped.hEvent = m_evRead;
+        DWORD read = 0;
+        if (!::ReadFile(m_hPipe, pNext, length, nullptr, &overlapped) && ::GetLastError() != ERROR_IO_PENDING)
+            return false;
+        if (!::GetOverlappedResult(m_hPipe, &overlapped, &read, TRUE) || read == 0)
+            return false;
+        pNext += read;
+        length -= read;
+    }
+    return true;
+}
+
+void CALLBACK CSectorixService::ReadPipeOverlapped(ULONG_PTR param)
+{
+    CSectorixService* pThis = reinterpret_cast<CSectorixService*>(param);
+    CSingleLock pipe(&pThis->m_csPipe, TRUE);
+    pThis->StartRead();
+}
+
+// Runs under the pipe lock. A read that cannot start would leave a waiting
+// caller waiting for ever, so it counts as a broken connection.
+void CSectorixService::StartRead()
+{
+    if (m_hPipe == INVALID_HANDLE_VALUE)
+    {
+        StopReceiving();
+        return;
+    }
+    ZeroMemory(&m_pNext->overlapped, sizeof(m_pNext->overlapped));
+    if (!::ReadFileEx(m_hPipe, m_pNext->area, HeaderSize, &m_pNext->overlapped, &OnReadPipe) &&
+        ::GetLastError() != ERROR_MORE_DATA)
+        FailReceive();
+}
+
+void CALLBACK CSectorixService::OnReadPipe(DWORD error, DWORD, LPOVERLAPPED pOverlapped)
+{
+    PIPE_READ_BUFFER* pBuffer = CONTAINING_RECORD(pOverlapped, PIPE_READ_BUFFER, overlapped);
+    CSectorixService* pThis = pBuffer->pOwner;
+    CSingleLock pipe(&pThis->m_csPipe, TRUE);
+    if (error != ERROR_SUCCESS || pThis->m_hPipe == INVALID_HANDLE_VALUE || !pThis->Receive(pBuffer))
+    {
+        pThis->FailReceive();
+        return;
+    }
+    pThis->StartRead();
+}
+
+// The sizes and lengths come from another process: a message that does not
+// fit its buffer, or data the caller has no room for, breaks the connection
+// instead of being written anywhere.
+bool CSectorixService::Receive(PIPE_READ_BUFFER* pBuffer)
+{
+    SECTORIX_HEADERS& message = pBuffer->message;
+    DWORD size = message.header.size;
+    if (size < MinimumSize(message.header.cmd) || size > ServiceMessageAreaSize)
+        return false;
+    if (size > HeaderSize && !ReadFromPipe(pBuffer->area + HeaderSize, size - HeaderSize))
+        return false;
+
+    CString text;
+    switch (message.header.cmd)
+    {
+    case eServiceCmdError:
+        if (!ReceiveText(message.text, text))
+            return false;
+        m_strLastError = text;
+        LogPipe(L"Error: %s", text.GetString());
+        break;
+    case eServiceCmdReadSectors:
+        if (!ReceiveSectors(message.sectors))
+            return false;
+        break;
+    case eServiceCmdLog:
+        if (!ReceiveText(message.text, text))
+            return false;
+        LogPipe(L"%s", text.GetString());
+        return true;
+    default:
+        break;
+    }
+    if (message.header.cmd != eServiceCmdDeleteArpEntry)
+        LogPipe(L"ReadResponse: Received response Cmd == %d Size == %d", static_cast<int>(message.header.cmd),
+               static_cast<int>(size));
+    Deliver();
+    return true;
+}
+
+// The text ends at its first zero, wherever the service put it, or after
+// its last byte.
+bool CSectorixService::ReceiveText(const SECTORIX_TEXT& message, CString& out)
+{
+    if (message.value == 0)
+        return false;
+    std::vector<char> text(message.value);
+    if (!ReadFromPipe(text.data(), message.value))
+        return false;
+    out = FromAnsi(text);
+    return true;
+}
+
+// Several responses to one request fill the caller's buffer one after the
+// other.
+bool CSectorixService::ReceiveSectors(SECTORIX_SECTORS& sectors)
+{
+    unsigned long long bytes = static_cast<unsigned long long>(sectors.count) * SectorSize;
+    if (bytes > m_qwReadRoom)
+        return false;
+    if (bytes == 0)
+        return true;
+    if (!ReadFromPipe(m_pReadTarget, static_cast<DWORD>(bytes)))
+        return false;
+    m_pReadTarget += bytes;
+    m_qwReadRoom -= bytes;
+    return true;
+}
+
+void CSectorixService::Deliver()
+{
+    PIPE_READ_BUFFER* pDelivered = m_pNext;
+    m_pNext = m_pCurrent;
+    m_pCurrent = pDelivered;
+    m_evResponse.SetEvent();
+}
+
+// The waiting caller finds an error in the current buffer, or the pipe
+// closed; no read follows.
+void CSectorixService::FailReceive()
+{
+    if (m_hPipe != INVALID_HANDLE_VALUE)
+        LogPipe(L"ReadResponse: Unexpected error");
+    SECTORIX_TEXT failure = { { ErrorMessageSize, eServiceCmdError, 0 }, 0 };
+    CopyMemory(m_pCurrent->area, &failure, sizeof(failure));
+    if (m_hPipe != INVALID_HANDLE_VALUE)
+    {
+        ::CloseHandle(m_hPipe);
+        m_hPipe = INVALID_HANDLE_VALUE;
+    }
+    StopReceiving();
+}
+
+void CSectorixService::StopReceiving()
+{
+    m_bReceiving = false;
+    m_evResponse.SetEvent();
+}
+
+void CSectorixService::SetReadTarget(BYTE* buffer, UINT count)
+{
+    CSingleLock pipe(&m_csPipe, TRUE);
+    m_pReadTarget = buffer;
+    m_qwReadRoom = buffer ? static_cast<unsigned long long>(count) * SectorSize : 0;
+}
+
+// The completion routine writes the last error under the pipe lock.
+void CSectorixService::BeginExchange()
+{
+    CSingleLock pipe(&m_csPipe, TRUE);
+    m_evResponse.ResetEvent();
+    m_strLastError.Empty();
+}
+
+CString CSectorixService::LastError()
+{
+    CSingleLock pipe(&m_csPipe, TRUE);
+    return m_strLastError;
+}
+
+// Lines of the receive path carry the pipe handle, so the lines of several
+// connections can be told apart.
+void CSectorixService::LogPipe(const wchar_t* format, ...)
+{
+    TLogbuch& log = TLogbuch::Instance();
+    if (!log.IsEnabled())
+        return;
+    CString text;
+    va_list args;
+    va_start(args, format);
+    text.FormatV(format, args);
+    va_end(args);
+    log.WriteFormat(L"[%8x] %s", static_cast<unsigned>(reinterpret_cast<UINT_PTR>(m_hPipe)), text.GetString());
+}

@@ -1,0 +1,72 @@
+#pragma once
+
+#include "CardFiles.h"
+#include "CardServiceProcess.h"
+#include "TestHelpers.h"
+
+#include "Sectorix/SectorixService.h"
+
+#include <functional>
+#include <memory>
+
+// A watchguard with a log folder of its own, a copy of the test card image,
+// and the stand-in card service started as each test needs it.
+class ServiceTest : public ::testing::Test
+{
+protected:
+    static constexpr size_t CardBytes = 2048 * 1024;
+
+    void SetUp() override;
+    void TearDown() override;
+
+    void StartService(DWORD version, const std::vector<std::wstring>& options = {});
+    CSectorixService* MakeSource(unsigned char volume = 'E');
+    std::string Log() const;
+    std::vector<BYTE> Image(ULONGLONG sector, size_t sectors) const;
+
+    std::wstring m_folder;
+    std::wstring m_image;
+    CWatchguard* m_pWatchguard = nullptr;
+    std::unique_ptr<CardServiceProcess> m_service;
+    std::vector<CSectorixDrive*> m_sources;
+};
+
+// A call running on a thread of its own, so that a test can watch it wait
+// and give up on it when it hangs (the thread is then left to the end of
+// the process).
+class BackgroundCall
+{
+public:
+    explicit BackgroundCall(std::function<void()> call);
+    ~BackgroundCall();
+
+    BackgroundCall(const BackgroundCall&) = delete;
+    BackgroundCall& operator=(const BackgroundCall&) = delete;
+
+    bool Started(DWORD bound);
+    bool Returned(DWORD bound);
+    // Runs a routine on the call's thread the next time it waits alertably.
+    bool QueueCall(PAPCFUNC routine, ULONG_PTR param);
+
+private:
+    struct State
+    {
+        std::function<void()> call;
+        HANDLE hStarted;
+    };
+
+    static DWORD WINAPI Run(void* pParam);
+
+    State* m_pState;
+    HANDLE m_hThread = nullptr;
+    bool m_bReturned = false;
+};
+
+bool ReturnsWithin(DWORD bound, std::function<void()> call);
+
+// The hex of a message, as the service records it.
+template <typename Message>
+std::string HexOf(const Message& message, size_t size = sizeof(Message))
+{
+    return Hex(&message, size);
+}

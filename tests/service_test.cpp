@@ -1,0 +1,501 @@
+// The service card source and the service's own operations against the
+// stand-in card service running in a process of its own.
+#include "GuardedBuffer.h"
+#include "ServiceTest.h"
+
+#include "sources/SectorixWin2000.h"
+
+#include <regex>
+
+using namespace card_files;
+
+namespace
+{
+
+const DWORD V1000 = 0x01000000;
+const DWORD V1041 = 0x01000401;
+const DWORD V1051 = 0x01000501;
+const DWORD V1121 = 0x01010201;
+const DWORD V1161 = 0x01010601;
+const DWORD V1171 = 0x01010701;
+const DWORD V1191 = 0x01010901;
+const DWORD V11101 = 0x01010A01;
+const DWORD CallBound = 10000;
+
+// 192.168.1.20, first octet in the lowest byte.
+const unsigned long ArpAddress = 0x1401A8C0;
+
+std::string Zeros(size_t bytes)
+{
+    return std::string(bytes * 2, '0');
+}
+
+std::string Utf16Hex(const std::wstring& text)
+{
+    return Hex(text.c_str(), text.size() * sizeof(wchar_t));
+}
+
+bool Contains(const std::string& text, const std::string& part)
+{
+    return text.find(part) != std::string::npos;
+}
+
+}
+
+TEST_F(ServiceTest, EveryRequestGoesOnTheWireWithItsExactBytes)
+{
+    StartService(V11101);
+    CSectorixService* pSource = MakeSource();
+    ASSERT_NE(nullptr, pSource);
+    EXPECT_EQ(V11101, CSectorixService::s_ServiceVersion);
+
+    ASSERT_TRUE(pSource->OpenCard());
+    std::vector<BYTE> sectors(2 * 512);
+    ASSERT_TRUE(pSource->ReadSectorsA(sectors.data(), 5, 2));
+    std::vector<BYTE> written(512, 0x5A);
+    ASSERT_TRUE(pSource->WriteSectors(written.data(), 7, 1));
+    EXPECT_TRUE(pSource->CloseCard());
+    EXPECT_EQ(eDeleteArpEntrySuccess, CSectorixService::DeleteArpEntry(ArpAddress));
+    EXPECT_EQ(L"", CSectorixService::ChangeDriveLetter(L"E:\\", L""));
+
+    const std::string logOn = "08000000" "07" "00" "0100";
+    std::vector<std::string> expected = {
+        "0a000000" "06" "00" "00000000",
+        logOn,
+        "4f000000" "01" "45" + Zeros(73),
+        "0e000000" "03" "45" "05000000" "02000000",
+        "0e000000" "04" "45" "07000000" "01000000",
+        Hex(written.data(), written.size()),
+        "4f000000" "02" "45" + Zeros(73),
+        logOn,
+        "0e000000" "05" "00" "c0a80114" "00000000",
+        logOn,
+        "1a040000" "0a" "00" + Utf16Hex(L"E:\\") + Zeros(522 - 6) + Zeros(522),
+    };
+    EXPECT_EQ(expected, m_service->Received());
+    EXPECT_EQ(Image(5, 2), sectors);
+    EXPECT_EQ(written, Image(7, 1));
+}
+
+TEST_F(ServiceTest, ServiceBeforePhysicalDrivesGetsShortCardMessagesAndNamesNothing)
+{
+    StartService(V1161, { L"--device-name", L"Reader X", L"--flags", L"0" });
+    CSectorixService* pSource = MakeSource();
+    ASSERT_NE(nullptr, pSource);
+
+    ASSERT_TRUE(pSource->OpenCard());
+    EXPECT_TRUE(pSource->isOpened());
+    EXPECT_EQ(CardBytes, pSource->GetCardSize());
+    EXPECT_EQ(L"E:", pSource->GetDeviceName());
+    EXPECT_FALSE(pSource->IsHotPlugged());
+    EXPECT_TRUE(pSource->CloseCard());
+    EXPECT_FALSE(pSource->isOpened());
+
+    std::vector<std::string> expected = {
+        "0a000000" "06" "00" "00000000",
+        "08000000" "07" "00" "0100",
+        "0e000000" "01" "45" + Zeros(8),
+        "0e000000" "02" "45" + Zeros(8),
+    };
+    EXPECT_EQ(expected, m_service->Received());
+}
+
+TEST_F(ServiceTest, PhysicalDriveServiceNamesTheDeviceAndMarksItHotPlugged)
+{
+    StartService(V1171, { L"--device-name", L"Reader X", L"--flags", L"0", L"--media-size", L"1000448" });
+    CSectorixService* pSource = MakeSource();
+    ASSERT_NE(nullptr, pSource);
+
+    ASSERT_TRUE(pSource->OpenCard());
+    EXPECT_EQ(1000448u, pSource->GetCardSize());
+    EXPECT_EQ(L"Reader X", pSource->GetDeviceName());
+    EXPECT_TRUE(pSource->IsHotPlugged());
+    EXPECT_EQ(1u, m_service->ReceivedStartingWith("4f000000" "01" "45").size());
+}
+
+TEST_F(ServiceTest, NotHotPluggedFlagLeavesTheSourceAsItWas)
+{
+    StartService(V1171);
+    CSectorixService* pSource = MakeSource();
+    ASSERT_NE(nullptr, pSource);
+    ASSERT_TRUE(pSource->OpenCard());
+    EXPECT_FALSE(pSource->IsHotPlugged());
+    EXPECT_EQ(L"Sectorix stand-in card", pSource->GetDeviceName());
+}
+
+TEST_F(ServiceTest, VersionStaysOneZeroForTheProcessWhenTheFirstLookFindsNoService)
+{
+    EXPECT_FALSE(CSectorixService::IsServiceAvailable());
+    EXPECT_EQ(V1000, CSectorixService::s_ServiceVersion);
+
+    StartService(V11101);
+    EXPECT_TRUE(CSectorixService::IsServiceAvailable());
+    EXPECT_EQ(V1000, CSectorixService::s_ServiceVersion);
+    EXPECT_EQ(eDeleteArpEntryFailed, CSectorixService::DeleteArpEntry(ArpAddress));
+    EXPECT_EQ(L"ChangeDriveLetter not supported by SectorixService",
+              CSectorixService::ChangeDriveLetter(L"E:\\", L""));
+    EXPECT_TRUE(m_service->Received().empty());
+}
+
+TEST_F(ServiceTest, ServiceThatCannotBeAskedForItsVersionIsOneZero)
+{
+    StartService(V1000);
+    ASSERT_NE(nullptr, MakeSource());
+    EXPECT_EQ(V1000, CSectorixService::s_ServiceVersion);
+    EXPECT_TRUE(m_service->Received().empty());
+}
+
+// Split into several responses or not, the sectors land where they belong.
+class ServiceReadTest : public ServiceTest, public ::testing::WithParamInterface<int>
+{
+};
+
+TEST_P(ServiceReadTest, ReadsReturnTheImageBytes)
+{
+    std::vector<std::wstring> options;
+    if (GetParam() > 0)
+        options = { L"--fault", L"split=" + std::to_wstring(GetParam()) };
+    StartService(V11101, options);
+    CSectorixService* pSource = MakeSource();
+    ASSERT_NE(nullptr, pSource);
+    ASSERT_TRUE(pSource->OpenCard());
+
+    GuardedBuffer none(512);
+    EXPECT_TRUE(pSource->ReadSectorsA(none.data(), 3, 0));
+    struct
+    {
+        DWORD first;
+        UINT count;
+    } reads[] = { { 0, 1 }, { 1, 64 }, { 4096 - 128, 128 }, { 65, 64 } };
+    for (const auto& read : reads)
+    {
+        GuardedBuffer buffer(read.count * 512);
+        ASSERT_TRUE(pSource->ReadSectorsA(buffer.data(), read.first, read.count)) << read.first;
+        EXPECT_EQ(Image(read.first, read.count), std::vector<BYTE>(buffer.data(), buffer.data() + buffer.size()))
+            << read.first << " " << read.count;
+        EXPECT_TRUE(buffer.PatternIntact());
+    }
+    EXPECT_TRUE(pSource->CloseCard());
+}
+
+INSTANTIATE_TEST_SUITE_P(Responses, ServiceReadTest, ::testing::Values(0, 7));
+
+struct SecondRead
+{
+    CSectorixService* pSource;
+    std::vector<BYTE> buffer;
+    bool result;
+    HANDLE hDone;
+};
+
+void CALLBACK ReadAgain(ULONG_PTR param)
+{
+    SecondRead* pRead = reinterpret_cast<SecondRead*>(param);
+    pRead->result = pRead->pSource->ReadSectorsA(pRead->buffer.data(), 9, 1);
+    ::SetEvent(pRead->hDone);
+}
+
+// The reader waits alertably: a call that runs on its thread meanwhile and
+// reads again gets false, and the waiting read still gets its sectors.
+TEST_F(ServiceTest, SecondReadWhileOneWaitsFailsAtOnce)
+{
+    StartService(V11101, { L"--fault", L"slow=1000" });
+    CSectorixService* pSource = MakeSource();
+    ASSERT_NE(nullptr, pSource);
+    ASSERT_TRUE(pSource->OpenCard());
+
+    std::vector<BYTE> first(512);
+    bool firstResult = false;
+    BackgroundCall firstRead([&] { firstResult = pSource->ReadSectorsA(first.data(), 9, 1); });
+    ASSERT_TRUE(firstRead.Started(CallBound));
+    for (DWORD start = ::GetTickCount();
+         m_service->ReceivedStartingWith("0e000000" "03").empty() && ::GetTickCount() - start < CallBound;)
+        ::Sleep(10);
+
+    SecondRead second = { pSource, std::vector<BYTE>(512, 0x33), true, ::CreateEventW(nullptr, TRUE, FALSE, nullptr) };
+    ASSERT_TRUE(firstRead.QueueCall(&ReadAgain, reinterpret_cast<ULONG_PTR>(&second)));
+    ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(second.hDone, CallBound));
+    EXPECT_FALSE(second.result);
+    EXPECT_EQ(std::vector<BYTE>(512, 0x33), second.buffer);
+    ASSERT_TRUE(firstRead.Returned(CallBound));
+    EXPECT_TRUE(firstResult);
+    EXPECT_EQ(Image(9, 1), first);
+    ::CloseHandle(second.hDone);
+}
+
+TEST_F(ServiceTest, LogLinesOfTheServiceGoToTheLogBookWhileTheCallerGetsItsAnswer)
+{
+    StartService(V11101, { L"--fault", L"log-between" });
+    CSectorixService* pSource = MakeSource();
+    ASSERT_NE(nullptr, pSource);
+    ASSERT_TRUE(pSource->OpenCard());
+    std::vector<BYTE> sectors(4 * 512);
+    ASSERT_TRUE(pSource->ReadSectorsA(sectors.data(), 20, 4));
+    EXPECT_EQ(Image(20, 4), sectors);
+    EXPECT_TRUE(pSource->CloseCard());
+
+    std::string log = Log();
+    EXPECT_TRUE(std::regex_search(log, std::regex("\\t\\[[ 0-9a-f]{8}\\] SectorixService: between request and "
+                                                  "response\\r\\n")));
+    EXPECT_TRUE(std::regex_search(log, std::regex("\\t\\[[ 0-9a-f]{8}\\] ReadResponse: Received response Cmd == 3 "
+                                                  "Size == 14\\r\\n")));
+    EXPECT_FALSE(Contains(log, "Unexpected error"));
+}
+
+TEST_F(ServiceTest, ErrorFromTheServiceFailsTheRequestButKeepsTheConnection)
+{
+    StartService(V11101, { L"--fault", L"error=read" });
+    CSectorixService* pSource = MakeSource();
+    ASSERT_NE(nullptr, pSource);
+    ASSERT_TRUE(pSource->OpenCard());
+    std::vector<BYTE> sectors(512, 0x11);
+    EXPECT_FALSE(pSource->ReadSectorsA(sectors.data(), 0, 1));
+    EXPECT_EQ(std::vector<BYTE>(512, 0x11), sectors);
+    EXPECT_TRUE(Contains(Log(), "] Error: stand-in refuses the request\r\n"));
+
+    std::vector<BYTE> written(512, 0x77);
+    EXPECT_TRUE(pSource->WriteSectors(written.data(), 3, 1));
+    EXPECT_EQ(written, Image(3, 1));
+    EXPECT_TRUE(pSource->CloseCard());
+}
+
+TEST_F(ServiceTest, DroppedConnectionEndsTheWaitingRead)
+{
+    StartService(V11101, { L"--fault", L"drop-read" });
+    CSectorixService* pSource = MakeSource();
+    ASSERT_NE(nullptr, pSource);
+    ASSERT_TRUE(pSource->OpenCard());
+    std::vector<BYTE> sectors(8 * 512);
+    bool result = true;
+    ASSERT_TRUE(ReturnsWithin(CallBound, [&] { result = pSource->ReadSectorsA(sectors.data(), 0, 8); }));
+    EXPECT_FALSE(result);
+    EXPECT_TRUE(Contains(Log(), "] ReadResponse: Unexpected error\r\n"));
+
+    // The connection is gone: nothing more goes through it, and closing it
+    // says so; a new open makes a new one.
+    EXPECT_FALSE(pSource->ReadSectorsA(sectors.data(), 0, 1));
+    EXPECT_FALSE(pSource->CloseCard());
+    EXPECT_TRUE(pSource->isOpened());
+    EXPECT_TRUE(pSource->OpenCard());
+    EXPECT_TRUE(pSource->CloseCard());
+}
+
+// What another process sends is checked before anything is written: the
+// request fails, the buffers stay as they were, the connection is closed.
+class MalformedResponseTest : public ServiceTest, public ::testing::WithParamInterface<const wchar_t*>
+{
+};
+
+TEST_P(MalformedResponseTest, FailsTheReadAndClosesTheConnection)
+{
+    StartService(V11101, { L"--fault", GetParam() });
+    CSectorixService* pSource = MakeSource();
+    ASSERT_NE(nullptr, pSource);
+    ASSERT_TRUE(pSource->OpenCard());
+
+    GuardedBuffer buffer(4 * 512);
+    bool result = true;
+    ASSERT_TRUE(ReturnsWithin(CallBound, [&] { result = pSource->ReadSectorsA(buffer.data(), 0, 4); }));
+    EXPECT_FALSE(result);
+    EXPECT_TRUE(buffer.PatternIntact());
+    EXPECT_TRUE(Contains(Log(), "] ReadResponse: Unexpected error\r\n"));
+    EXPECT_FALSE(pSource->CloseCard());
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, MalformedResponseTest,
+                         ::testing::Values(L"size-small", L"size-large", L"text-empty", L"sectors-more",
+                                           L"data-more"),
+                         [](const ::testing::TestParamInfo<const wchar_t*>& info) {
+                             std::string name;
+                             for (const wchar_t* p = info.param; *p; ++p)
+                                 name += *p == L'-' ? '_' : static_cast<char>(*p);
+                             return name;
+                         });
+
+struct ArpCase
+{
+    const char* name;
+    DWORD version;
+    eDeleteArpEntryResult expected;
+    const char* logLine;
+};
+
+class DeleteArpEntryTest : public ServiceTest, public ::testing::WithParamInterface<ArpCase>
+{
+};
+
+TEST_P(DeleteArpEntryTest, AnswersAsTheServiceVersionAllows)
+{
+    StartService(GetParam().version, { L"--arp-result", L"7" });
+    EXPECT_TRUE(CSectorixService::IsServiceAvailable());
+    EXPECT_EQ(GetParam().expected, CSectorixService::DeleteArpEntry(ArpAddress));
+    std::string log = Log();
+    if (GetParam().logLine[0])
+        EXPECT_TRUE(Contains(log, GetParam().logLine));
+    else
+        EXPECT_FALSE(Contains(log, "DeleteArpEntry"));
+    EXPECT_FALSE(Contains(log, "Received response Cmd == 5"));
+    bool asked = GetParam().version >= V1051;
+    EXPECT_EQ(asked, !m_service->ReceivedStartingWith("0e000000" "05").empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Versions, DeleteArpEntryTest,
+                         ::testing::Values(ArpCase{ "NotOffered", V1041, eDeleteArpEntryFailed, "" },
+                                           ArpCase{ "SuccessAssumed", V1051, eDeleteArpEntrySuccess,
+                                                    "\tDeleteArpEntry: success\r\n" },
+                                           ArpCase{ "ResultPassedOn", V1121, static_cast<eDeleteArpEntryResult>(7),
+                                                    "\tDeleteArpEntry (x.x.x.20): result 7\r\n" }),
+                         [](const ::testing::TestParamInfo<ArpCase>& info) { return std::string(info.param.name); });
+
+TEST_F(ServiceTest, DeleteArpEntryWithoutServiceFails)
+{
+    EXPECT_EQ(eDeleteArpEntryFailed, CSectorixService::DeleteArpEntry(ArpAddress));
+}
+
+TEST_F(ServiceTest, ChangeDriveLetterWithoutServiceSaysSo)
+{
+    EXPECT_EQ(L"No SectorixService", CSectorixService::ChangeDriveLetter(L"E:\\", L""));
+}
+
+TEST_F(ServiceTest, ChangeDriveLetterNeedsAServiceThatOffersIt)
+{
+    StartService(V1191);
+    EXPECT_EQ(L"ChangeDriveLetter not supported by SectorixService",
+              CSectorixService::ChangeDriveLetter(L"E:\\", L""));
+    EXPECT_TRUE(m_service->ReceivedStartingWith("1a040000").empty());
+}
+
+TEST_F(ServiceTest, ChangeDriveLetterPassesTheServiceRefusalOnAndSendsNoCutPath)
+{
+    StartService(V11101, { L"--fault", L"error=letter" });
+    EXPECT_EQ(L"stand-in refuses the request", CSectorixService::ChangeDriveLetter(L"F:\\", L"G:\\"));
+    std::vector<std::string> sent = m_service->ReceivedStartingWith("1a040000");
+    ASSERT_EQ(1u, sent.size());
+    EXPECT_EQ("1a040000" "0a" "00" + Utf16Hex(L"F:\\") + Zeros(522 - 6) + Utf16Hex(L"G:\\") + Zeros(522 - 6), sent[0]);
+
+    std::wstring longPath = L"C:\\" + std::wstring(260, L'x');
+    EXPECT_EQ(L"Mount point too long for SectorixService", CSectorixService::ChangeDriveLetter(longPath.c_str(), L""));
+    EXPECT_EQ(1u, m_service->ReceivedStartingWith("1a040000").size());
+}
+
+TEST_F(ServiceTest, ChangeDriveLetterThatCannotConnectSaysSo)
+{
+    StartService(V11101);
+    ASSERT_TRUE(CSectorixService::IsServiceAvailable());
+    ASSERT_TRUE(m_service->Stop());
+    m_service.reset();
+    // Announced but not listening, as a service that is still starting.
+    HANDLE hRunning = ::CreateEventW(nullptr, TRUE, FALSE, SECTORIX_SERVICE_RUNNING);
+    ::SetEvent(hRunning);
+    EXPECT_EQ(L"Cannot connect to SectorixService", CSectorixService::ChangeDriveLetter(L"E:\\", L""));
+    EXPECT_EQ(eDeleteArpEntryFailed, CSectorixService::DeleteArpEntry(ArpAddress));
+    ::ResetEvent(hRunning);
+    ::CloseHandle(hRunning);
+}
+
+TEST_F(ServiceTest, FactoryPicksTheServiceWhileItRunsAndTheVolumeOtherwise)
+{
+    StartService(V11101);
+    CSectorixService* pService = MakeSource();
+    EXPECT_NE(nullptr, pService);
+
+    ASSERT_TRUE(m_service->Stop());
+    m_service.reset();
+    CSectorixDrive* pDirect = CSectorixDrive::Create(m_pWatchguard, 'E', false);
+    ASSERT_NE(nullptr, pDirect);
+    m_sources.push_back(pDirect);
+    EXPECT_TRUE(pDirect->IsKindOf(RUNTIME_CLASS(CSectorixWin2000)));
+    EXPECT_FALSE(pDirect->IsKindOf(RUNTIME_CLASS(CSectorixService)));
+}
+
+TEST_F(ServiceTest, WithoutAWatchguardNothingIsOpened)
+{
+    testing_helpers::StopWatchguard(m_pWatchguard);
+    StartService(V11101);
+    CSectorixService* pSource = MakeSource();
+    ASSERT_NE(nullptr, pSource);
+    EXPECT_EQ(V1000, CSectorixService::s_ServiceVersion);
+    bool opened = true;
+    ASSERT_TRUE(ReturnsWithin(CallBound, [&] { opened = pSource->OpenCard(); }));
+    EXPECT_FALSE(opened);
+    EXPECT_TRUE(m_service->Received().empty());
+}
+
+TEST_F(ServiceTest, OpeningAndClosingInQuickSuccessionNeverHangs)
+{
+    StartService(V11101);
+    CSectorixService* pSource = MakeSource();
+    ASSERT_NE(nullptr, pSource);
+    ASSERT_TRUE(ReturnsWithin(30000, [&] {
+        for (int i = 0; i < 50; ++i)
+        {
+            EXPECT_TRUE(pSource->OpenCard());
+            EXPECT_TRUE(pSource->CloseCard());
+        }
+    }));
+    EXPECT_EQ(50u, m_service->ReceivedStartingWith("4f000000" "02").size());
+}
+
+// The service forwards a log line after each answer: one is on its way when
+// the source goes, and must not land in freed buffers.
+TEST_F(ServiceTest, SourceDeletedWithItsPipeOpenClosesItFirst)
+{
+    StartService(V11101);
+    for (int i = 0; i < 20; ++i)
+    {
+        CSectorixService* pSource = MakeSource();
+        ASSERT_NE(nullptr, pSource);
+        ASSERT_TRUE(pSource->OpenCard());
+        std::vector<BYTE> sectors(512);
+        ASSERT_TRUE(pSource->ReadSectorsA(sectors.data(), i, 1));
+        m_sources.pop_back();
+        pSource->Delete();
+    }
+    CSectorixService* pSource = MakeSource();
+    ASSERT_NE(nullptr, pSource);
+    ASSERT_TRUE(pSource->OpenCard());
+    std::vector<BYTE> sectors(512);
+    EXPECT_TRUE(pSource->ReadSectorsA(sectors.data(), 30, 1));
+    EXPECT_EQ(Image(30, 1), sectors);
+}
+
+// Random and mutated messages from the service: whatever arrives, a read
+// ends, nothing is written outside the caller's buffer and the process
+// lives on.
+TEST_F(ServiceTest, FuzzedResponsesNeverCrashHangOrOverrun)
+{
+    const int Exchanges = 6000;
+    StartService(V11101, { L"--fault", L"fuzz=20261207" });
+    CSectorixService* pSource = MakeSource();
+    ASSERT_NE(nullptr, pSource);
+    int reads = 0, succeeded = 0, connections = 0;
+    ASSERT_TRUE(ReturnsWithin(120000, [&] {
+        DWORD seed = 12345;
+        bool connected = false;
+        BYTE probe[1];
+        for (int i = 0; i < Exchanges; ++i)
+        {
+            seed = seed * 1103515245 + 12345;
+            UINT count = 1 + (seed >> 16) % 128;
+            if (!connected)
+            {
+                connected = pSource->OpenCard();
+                ++connections;
+                continue;
+            }
+            GuardedBuffer buffer(count * 512);
+            ++reads;
+            if (pSource->ReadSectorsA(buffer.data(), seed % 1024, count))
+                ++succeeded;
+            if (!buffer.PatternIntact())
+            {
+                ADD_FAILURE() << "written before the buffer in exchange " << i;
+                return;
+            }
+            // Fails at once, sending nothing, when the connection is gone.
+            connected = pSource->ReadSectorsA(probe, 0, 0);
+        }
+    }));
+    std::printf("fuzz: %d reads, %d succeeded, %d connections\n", reads, succeeded, connections);
+    EXPECT_GT(reads, Exchanges / 2);
+}
