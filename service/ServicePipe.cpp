@@ -151,16 +151,18 @@ bool CSectorixService::WriteToPipe(void* data, DWORD length, const wchar_t*)
     OVERLAPPED overlapped = {};
     overlapped.hEvent = m_evWrite;
     HANDLE hPipe;
+    BOOL done;
     {
         CSingleLock pipe(&m_csPipe, TRUE);
         hPipe = m_hPipe;
         if (hPipe == INVALID_HANDLE_VALUE)
             return false;
-        if (!::WriteFile(hPipe, data, length, nullptr, &overlapped) && ::GetLastError() != ERROR_IO_PENDING)
+        done = ::WriteFile(hPipe, data, length, nullptr, &overlapped);
+        if (!done && ::GetLastError() != ERROR_IO_PENDING)
             return false;
     }
     DWORD written = 0;
-    if (!::GetOverlappedResult(hPipe, &overlapped, &written, TRUE))
+    if (!::GetOverlappedResult(hPipe, &overlapped, &written, !done))
         return false;
     return written == length;
 }
@@ -197,9 +199,10 @@ bool CSectorixService::ReadFromPipe(void* buffer, DWORD length)
         OVERLAPPED overlapped = {};
         overlapped.hEvent = m_evRead;
         DWORD read = 0;
-        if (!::ReadFile(m_hPipe, pNext, length, nullptr, &overlapped) && ::GetLastError() != ERROR_IO_PENDING)
+        BOOL done = ::ReadFile(m_hPipe, pNext, length, nullptr, &overlapped);
+        if (!done && ::GetLastError() != ERROR_IO_PENDING)
             return false;
-        if (!::GetOverlappedResult(m_hPipe, &overlapped, &read, TRUE) || read == 0)
+        if (!::GetOverlappedResult(m_hPipe, &overlapped, &read, !done) || read == 0)
             return false;
         pNext += read;
         length -= read;
