@@ -159,6 +159,9 @@ bool CSectorixService::ReadSectorsA(BYTE* buffer, DWORD firstSector, UINT count)
 
 bool CSectorixService::WriteSectors(BYTE* buffer, DWORD firstSector, UINT count)
 {
+    // The data's length must fit the one write that carries it.
+    if (count > MAXDWORD / SectorSize)
+        return false;
     CSingleLock command(&m_csCommand, TRUE);
     if (m_hPipe == INVALID_HANDLE_VALUE)
         return false;
