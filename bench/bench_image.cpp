@@ -5,6 +5,7 @@
 // treats them alike, and the median of each counts (goal: the source reads
 // at least 0.95 as fast as the plain loop).
 #include "ActiveCard.h"
+#include "CardBench.h"
 #include "Console.h"
 #include "ToolError.h"
 #include "WatchguardSession.h"
@@ -25,19 +26,7 @@ const double BytesPerMegabyte = 1e6;
 const double BytesPerMebibyte = 1024.0 * 1024.0;
 const double Goal = 0.95;
 
-double Now()
-{
-    static LARGE_INTEGER frequency = [] { LARGE_INTEGER f; ::QueryPerformanceFrequency(&f); return f; }();
-    LARGE_INTEGER counter;
-    ::QueryPerformanceCounter(&counter);
-    return static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
 
-double Median(std::vector<double> values)
-{
-    std::nth_element(values.begin(), values.begin() + values.size() / 2, values.end());
-    return values[values.size() / 2];
-}
 
 // Bytes a second through the library, every request checked.
 double ReadThroughSource(CActiveCard& card, BYTE* buffer)
@@ -79,16 +68,10 @@ HANDLE OpenPlain(const std::wstring& path)
     return hFile;
 }
 
-std::wstring LogFolder()
-{
-    wchar_t temp[MAX_PATH + 1];
-    DWORD length = ::GetTempPathW(MAX_PATH + 1, temp);
-    return std::wstring(temp, length) + L"sectorix-bench-logs";
-}
 
 void Run(const std::wstring& path)
 {
-    CWatchguardSession session(LogFolder());
+    CWatchguardSession session(BenchLogFolder());
     CSectorix* pSource = session.WaitForImage(path, CardTimeoutSeconds);
     CActiveCard card(session.Watchguard(), pSource, path);
     HANDLE hFile = OpenPlain(path);
@@ -116,19 +99,5 @@ void Run(const std::wstring& path)
 
 int wmain(int argc, wchar_t* argv[])
 {
-    if (argc != 2)
-    {
-        std::printf("usage: bench_image CARD_IMAGE\n");
-        return ExitBadArguments;
-    }
-    try
-    {
-        Run(argv[1]);
-        return ExitSuccess;
-    }
-    catch (const CToolError& error)
-    {
-        PrintLine(stderr, "bench_image: " + std::string(error.what()));
-        return error.Code();
-    }
+    return RunCardBench("bench_image", argc, argv, &Run);
 }

@@ -8,6 +8,7 @@
 // data moves. Medians of each count (goal: the service source reads at
 // least 0.7 as fast as the image source).
 #include "ActiveCard.h"
+#include "CardBench.h"
 #include "Console.h"
 #include "ToolError.h"
 #include "WatchguardSession.h"
@@ -36,19 +37,7 @@ const wchar_t ServedDisk[] = L"\\\\.\\PhysicalDrive0";
 const int RoundTrips = 2000;
 const double MicrosecondsPerSecond = 1e6;
 
-double Now()
-{
-    static LARGE_INTEGER frequency = [] { LARGE_INTEGER f; ::QueryPerformanceFrequency(&f); return f; }();
-    LARGE_INTEGER counter;
-    ::QueryPerformanceCounter(&counter);
-    return static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
 
-double Median(std::vector<double> values)
-{
-    std::nth_element(values.begin(), values.begin() + values.size() / 2, values.end());
-    return values[values.size() / 2];
-}
 
 typedef std::function<bool(BYTE* buffer, DWORD first, UINT count)> ReadCall;
 
@@ -188,12 +177,6 @@ private:
     HANDLE m_hPipe;
 };
 
-std::wstring LogFolder()
-{
-    wchar_t temp[MAX_PATH + 1];
-    DWORD length = ::GetTempPathW(MAX_PATH + 1, temp);
-    return std::wstring(temp, length) + L"sectorix-bench-logs";
-}
 
 std::wstring FullPath(const std::wstring& path)
 {
@@ -206,7 +189,7 @@ void Run(const std::wstring& path)
 {
     std::wstring image = FullPath(path);
     CServiceProcess service(image);
-    CWatchguardSession session(LogFolder());
+    CWatchguardSession session(BenchLogFolder());
     BYTE* buffer = static_cast<BYTE*>(::VirtualAlloc(nullptr, RequestBytes, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
     if (!buffer)
         throw CToolError(ExitFailed, "no memory for the read buffer");
@@ -263,19 +246,5 @@ void Run(const std::wstring& path)
 
 int wmain(int argc, wchar_t* argv[])
 {
-    if (argc != 2)
-    {
-        std::printf("usage: bench_service CARD_IMAGE\n");
-        return ExitBadArguments;
-    }
-    try
-    {
-        Run(argv[1]);
-        return ExitSuccess;
-    }
-    catch (const CToolError& error)
-    {
-        PrintLine(stderr, "bench_service: " + std::string(error.what()));
-        return error.Code();
-    }
+    return RunCardBench("bench_service", argc, argv, &Run);
 }

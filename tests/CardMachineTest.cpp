@@ -1,7 +1,10 @@
 #include "CardMachineTest.h"
 
+#include "Sectorix/SectorixDrive.h"
 #include "api/FlatExports.h"
 #include "watchguard/Logbuch.h"
+
+#include <dbt.h>
 
 using namespace card_files;
 
@@ -37,6 +40,27 @@ SimulatedMachine::Disk CardMachineTest::CardDisk() const
     disk.image = m_image;
     disk.partitions = { { 0, CardBytes } };
     return disk;
+}
+
+void CardMachineTest::BroadcastDeviceChange()
+{
+    DWORD_PTR result = 0;
+    ASSERT_TRUE(::SendMessageTimeoutW(HWND_BROADCAST, WM_DEVICECHANGE, DBT_DEVNODES_CHANGED, 0, SMTO_ABORTIFHUNG,
+                                      testing_helpers::WaitBound, &result));
+}
+
+CSectorix* CardMachineTest::FindDrive(DWORD unit)
+{
+    return m_pWatchguard->Find(RUNTIME_CLASS(CSectorixDrive), unit);
+}
+
+CSectorix* CardMachineTest::WaitForDrive(DWORD unit)
+{
+    DWORD start = ::GetTickCount();
+    CSectorix* pSource = nullptr;
+    while (!(pSource = FindDrive(unit)) && ::GetTickCount() - start < testing_helpers::WaitBound)
+        ::Sleep(20);
+    return pSource;
 }
 
 std::string CardMachineTest::Log() const

@@ -19,6 +19,12 @@ protected:
     virtual void ArrangeMachine() = 0;
 
     SimulatedMachine::Disk CardDisk() const;
+
+    // Windows tells every top-level window that the device nodes changed.
+    void BroadcastDeviceChange();
+    CSectorix* FindDrive(DWORD unit);
+    CSectorix* WaitForDrive(DWORD unit);
+
     std::string Log() const;
     std::vector<BYTE> Image(ULONGLONG sector, size_t sectors) const;
 

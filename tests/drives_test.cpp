@@ -37,26 +37,6 @@ protected:
         auto lock = m_machine.Lock();
         m_machine.volumes[letter] = { DRIVE_REMOVABLE, { disk } };
     }
-
-    // Windows tells every top-level window that the device nodes changed.
-    void BroadcastDeviceChange()
-    {
-        DWORD_PTR result = 0;
-        ASSERT_TRUE(::SendMessageTimeoutW(HWND_BROADCAST, WM_DEVICECHANGE, DBT_DEVNODES_CHANGED, 0,
-                                          SMTO_ABORTIFHUNG, WaitBound, &result));
-    }
-
-    CSectorix* FindDrive(DWORD unit) { return m_pWatchguard->Find(RUNTIME_CLASS(CSectorixDrive), unit); }
-
-    CSectorix* WaitForDrive(DWORD unit)
-    {
-        DWORD start = ::GetTickCount();
-        CSectorix* pSource = nullptr;
-        while (!(pSource = FindDrive(unit)) && ::GetTickCount() - start < WaitBound)
-            ::Sleep(20);
-        return pSource;
-    }
-
 };
 
 }

@@ -56,24 +56,6 @@ protected:
         ASSERT_TRUE(m_service->IsReady());
     }
 
-    void BroadcastDeviceChange()
-    {
-        DWORD_PTR result = 0;
-        ASSERT_TRUE(::SendMessageTimeoutW(HWND_BROADCAST, WM_DEVICECHANGE, DBT_DEVNODES_CHANGED, 0,
-                                          SMTO_ABORTIFHUNG, WaitBound, &result));
-    }
-
-    CSectorix* FindDrive(DWORD unit) { return m_pWatchguard->Find(RUNTIME_CLASS(CSectorixDrive), unit); }
-
-    CSectorix* WaitForDrive(DWORD unit)
-    {
-        DWORD start = ::GetTickCount();
-        CSectorix* pSource = nullptr;
-        while (!(pSource = FindDrive(unit)) && ::GetTickCount() - start < WaitBound)
-            ::Sleep(20);
-        return pSource;
-    }
-
     void ExpectMediaInserted(CSectorix* pSource)
     {
         MSG msg;
