@@ -137,6 +137,8 @@ bool CSectorixService::CloseCard()
     return true;
 }
 
+// The receive path counts the sectors as they land: responses that follow
+// each other closely may be handed over as one, the last standing for all.
 bool CSectorixService::ReadSectorsA(BYTE* buffer, DWORD firstSector, UINT count)
 {
     CSingleLock command(&m_csCommand, TRUE);
@@ -145,13 +147,10 @@ bool CSectorixService::ReadSectorsA(BYTE* buffer, DWORD firstSector, UINT count)
     SetReadTarget(buffer, count);
     SECTORIX_SECTORS request = { { sizeof(SECTORIX_SECTORS), eServiceCmdReadSectors, m_nVolume }, firstSector, count };
     bool result = WriteToPipe(&request.header, L"CSectorixService::ReadSectorsA");
-    for (UINT remaining = count; result && remaining > 0;)
+    while (result && ReadRoom() > 0)
     {
-        SECTORIX_HEADERS* pResponse = ReadResponse(eServiceCmdReadSectors);
-        if (!pResponse)
+        if (!ReadResponse(eServiceCmdReadSectors))
             result = false;
-        else
-            remaining -= pResponse->sectors.count;
     }
     SetReadTarget(nullptr, 0);
     return result;

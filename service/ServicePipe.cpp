@@ -351,6 +351,12 @@ void CSectorixService::SetReadTarget(BYTE* buffer, UINT count)
     m_qwReadRoom = buffer ? static_cast<unsigned long long>(count) * SectorSize : 0;
 }
 
+unsigned long long CSectorixService::ReadRoom()
+{
+    CSingleLock pipe(&m_csPipe, TRUE);
+    return m_qwReadRoom;
+}
+
 // The completion routine writes the last error under the pipe lock.
 void CSectorixService::BeginExchange()
 {

@@ -4,6 +4,7 @@
 #include "ServiceTest.h"
 
 #include "sources/SectorixWin2000.h"
+#include "watchguard/Logbuch.h"
 
 #include <regex>
 
@@ -123,6 +124,18 @@ TEST_F(ServiceTest, NotHotPluggedFlagLeavesTheSourceAsItWas)
     EXPECT_EQ(L"Sectorix stand-in card", pSource->GetDeviceName());
 }
 
+TEST_F(ServiceTest, ServiceLogLinesAreAskedForOnlyForALogBook)
+{
+    StartService(V11101);
+    TLogbuch::Instance().SetFolder(L"");
+    CSectorixService* pSource = MakeSource();
+    ASSERT_NE(nullptr, pSource);
+    ASSERT_TRUE(pSource->OpenCard());
+    EXPECT_TRUE(pSource->CloseCard());
+    EXPECT_TRUE(m_service->ReceivedStartingWith("08000000" "07").empty());
+    EXPECT_EQ(2u, m_service->ReceivedStartingWith("4f000000").size());
+}
+
 TEST_F(ServiceTest, VersionStaysOneZeroForTheProcessWhenTheFirstLookFindsNoService)
 {
     EXPECT_FALSE(CSectorixService::IsServiceAvailable());
@@ -170,7 +183,9 @@ TEST_P(ServiceReadTest, ReadsReturnTheImageBytes)
     for (const auto& read : reads)
     {
         GuardedBuffer buffer(read.count * 512);
-        ASSERT_TRUE(pSource->ReadSectorsA(buffer.data(), read.first, read.count)) << read.first;
+        bool result = false;
+        ASSERT_TRUE(ReturnsWithin(CallBound, [&] { result = pSource->ReadSectorsA(buffer.data(), read.first, read.count); }));
+        ASSERT_TRUE(result) << read.first;
         EXPECT_EQ(Image(read.first, read.count), std::vector<BYTE>(buffer.data(), buffer.data() + buffer.size()))
             << read.first << " " << read.count;
         EXPECT_TRUE(buffer.PatternIntact());
@@ -178,7 +193,7 @@ TEST_P(ServiceReadTest, ReadsReturnTheImageBytes)
     EXPECT_TRUE(pSource->CloseCard());
 }
 
-INSTANTIATE_TEST_SUITE_P(Responses, ServiceReadTest, ::testing::Values(0, 7));
+INSTANTIATE_TEST_SUITE_P(Responses, ServiceReadTest, ::testing::Values(0, 1, 7));
 
 struct SecondRead
 {

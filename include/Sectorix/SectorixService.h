@@ -71,6 +71,7 @@ private:
     void StopReceiving();
     void WaitForReceiverToStop();
     void SetReadTarget(BYTE* buffer, UINT count);
+    unsigned long long ReadRoom();
     void BeginExchange();
     CString LastError();
     DWORD CardMessageSize() const;
