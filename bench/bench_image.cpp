@@ -92,7 +92,8 @@ void Run(const std::wstring& path)
     double plainRate = Median(plain);
     std::printf("%.0f MiB card image in %u-byte requests, median of %d rounds: image source %.1f MB/s, "
                 "plain ReadFile %.1f MB/s, ratio %.3f (goal >= %.2f)\n",
-                static_cast<double>(card.Size()) / BytesPerMebibyte, static_cast<unsigned>(RequestBytes), Rounds, sourceRate / BytesPerMegabyte,
+                static_cast<double>(card.Size()) / BytesPerMebibyte, static_cast<unsigned>(RequestBytes), Rounds,
+                sourceRate / BytesPerMegabyte,
                 plainRate / BytesPerMegabyte, sourceRate / plainRate, Goal);
 }
 }

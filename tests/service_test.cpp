@@ -184,7 +184,8 @@ TEST_P(ServiceReadTest, ReadsReturnTheImageBytes)
     {
         GuardedBuffer buffer(read.count * 512);
         bool result = false;
-        ASSERT_TRUE(ReturnsWithin(CallBound, [&] { result = pSource->ReadSectorsA(buffer.data(), read.first, read.count); }));
+        auto readSectors = [&] { result = pSource->ReadSectorsA(buffer.data(), read.first, read.count); };
+        ASSERT_TRUE(ReturnsWithin(CallBound, readSectors));
         ASSERT_TRUE(result) << read.first;
         EXPECT_EQ(Image(read.first, read.count), std::vector<BYTE>(buffer.data(), buffer.data() + buffer.size()))
             << read.first << " " << read.count;

@@ -96,7 +96,8 @@ std::wstring CCommandLine::DriveName(const std::wstring& value)
     int disk = 0;
     wchar_t rest = 0;
     std::wstring name = value.rfind(DevicePrefix, 0) == 0 ? value.substr(wcslen(DevicePrefix)) : value;
-    if (std::swscanf(name.c_str(), L"PhysicalDrive%d%lc", &disk, &rest) == 1 && disk >= 0 && disk < MaxPhysicalDrives)
+    if (std::swscanf(name.c_str(), L"PhysicalDrive%d%lc", &disk, &rest) == 1 && disk >= 0 &&
+        disk < MaxPhysicalDrives)
         return DevicePrefix + std::wstring(L"PhysicalDrive") + std::to_wstring(disk);
     bool bLetter = !value.empty() && value[0] < 0x80 && std::iswalpha(value[0]);
     if (!bLetter || value.size() > 2 || (value.size() == 2 && value[1] != L':'))

@@ -37,7 +37,8 @@ std::string StartupLine(const CServiceOptions& options, const CCardVolumes& volu
     const char* pSeparator = " ";
     for (const std::unique_ptr<CCardVolume>& volume : volumes)
     {
-        line += pSeparator + volume->Name() + (volume->IsDisk() ? " (" : ": (") + Narrow(volume->Image(), CP_UTF8) + ")";
+        line += pSeparator + volume->Name() + (volume->IsDisk() ? " (" : ": (") + Narrow(volume->Image(), CP_UTF8) +
+                ")";
         pSeparator = ", ";
     }
     return volumes.empty() ? line + " no volume" : line;
