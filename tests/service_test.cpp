@@ -275,6 +275,36 @@ TEST_F(ServiceTest, ErrorFromTheServiceFailsTheRequestButKeepsTheConnection)
     EXPECT_TRUE(pSource->CloseCard());
 }
 
+// The card goes with the first service; the one that follows serves
+// another drive and refuses it.
+TEST_F(ServiceTest, RefusedSecondOpenLeavesTheSourceClosed)
+{
+    StartService(V11101);
+    CSectorixService* pSource = MakeSource();
+    ASSERT_NE(nullptr, pSource);
+    ASSERT_TRUE(pSource->OpenCard());
+    ASSERT_TRUE(m_service->Stop());
+    m_service = std::make_unique<CardServiceProcess>(
+        std::vector<std::wstring>{ L"--protocol", ServiceVersionText(V11101), L"--drive", L"F=" + m_image });
+    ASSERT_TRUE(m_service->IsReady());
+
+    EXPECT_FALSE(pSource->OpenCard());
+    EXPECT_FALSE(pSource->isOpened());
+    EXPECT_TRUE(Contains(Log(), "] Error: no card in this volume\r\n"));
+}
+
+TEST_F(ServiceTest, WriteTooLargeForOnePipeWriteIsRefusedUnsent)
+{
+    StartService(V11101);
+    CSectorixService* pSource = MakeSource();
+    ASSERT_NE(nullptr, pSource);
+    ASSERT_TRUE(pSource->OpenCard());
+    BYTE sector[512] = {};
+    EXPECT_FALSE(pSource->WriteSectors(sector, 0, 0x800000));
+    EXPECT_TRUE(m_service->ReceivedStartingWith("0e000000" "04").empty());
+    EXPECT_TRUE(pSource->WriteSectors(sector, 0, 1));
+}
+
 TEST_F(ServiceTest, DroppedConnectionEndsTheWaitingRead)
 {
     StartService(V11101, { L"--fault", L"drop-read" });
