@@ -78,7 +78,8 @@ HANDLE CSectorixService::OpenPipe()
         if (m_hReceiver)
             ::CloseHandle(m_hReceiver);
         m_hReceiver = nullptr;
-        if (!::DuplicateHandle(hProcess, pReceiver->m_hThread, hProcess, &m_hReceiver, 0, FALSE, DUPLICATE_SAME_ACCESS))
+        if (!::DuplicateHandle(hProcess, pReceiver->m_hThread, hProcess, &m_hReceiver, 0, FALSE,
+                               DUPLICATE_SAME_ACCESS))
         {
             ::CloseHandle(hPipe);
             return INVALID_HANDLE_VALUE;
