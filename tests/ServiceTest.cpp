@@ -55,6 +55,12 @@ CSectorixService* ServiceTest::MakeSource(unsigned char volume)
     return pSource->IsKindOf(RUNTIME_CLASS(CSectorixService)) ? static_cast<CSectorixService*>(pSource) : nullptr;
 }
 
+CSectorixService* ServiceTest::OpenedSource()
+{
+    CSectorixService* pSource = MakeSource();
+    return pSource && pSource->OpenCard() ? pSource : nullptr;
+}
+
 std::string ServiceTest::Log() const
 {
     return LogText(m_folder + L"\\logs");

@@ -21,6 +21,8 @@ protected:
 
     void StartService(DWORD version, const std::vector<std::wstring>& options = {});
     CSectorixService* MakeSource(unsigned char volume = 'E');
+    // A source of drive E with its card open at the service; null otherwise.
+    CSectorixService* OpenedSource();
     std::string Log() const;
     std::vector<BYTE> Image(ULONGLONG sector, size_t sectors) const;
 

@@ -121,9 +121,8 @@ TEST_F(ServiceTest, PhysicalDriveServiceNamesTheDeviceAndMarksItHotPlugged)
 TEST_F(ServiceTest, NotHotPluggedFlagLeavesTheSourceAsItWas)
 {
     StartService(V1171);
-    CSectorixService* pSource = MakeSource();
+    CSectorixService* pSource = OpenedSource();
     ASSERT_NE(nullptr, pSource);
-    ASSERT_TRUE(pSource->OpenCard());
     EXPECT_FALSE(pSource->IsHotPlugged());
     EXPECT_EQ(L"Sectorix stand-in card", pSource->GetDeviceName());
 }
@@ -132,9 +131,8 @@ TEST_F(ServiceTest, ServiceLogLinesAreAskedForOnlyForALogBook)
 {
     StartService(V11101);
     TLogbuch::Instance().SetFolder(L"");
-    CSectorixService* pSource = MakeSource();
+    CSectorixService* pSource = OpenedSource();
     ASSERT_NE(nullptr, pSource);
-    ASSERT_TRUE(pSource->OpenCard());
     EXPECT_TRUE(pSource->CloseCard());
     EXPECT_TRUE(m_service->ReceivedStartingWith("08000000" "07").empty());
     EXPECT_EQ(2u, m_service->ReceivedStartingWith("4f000000").size());
@@ -173,9 +171,8 @@ TEST_P(ServiceReadTest, ReadsReturnTheImageBytes)
     if (GetParam() > 0)
         options = { L"--fault", L"split=" + std::to_wstring(GetParam()) };
     StartService(V11101, options);
-    CSectorixService* pSource = MakeSource();
+    CSectorixService* pSource = OpenedSource();
     ASSERT_NE(nullptr, pSource);
-    ASSERT_TRUE(pSource->OpenCard());
 
     GuardedBuffer none(512);
     EXPECT_TRUE(pSource->ReadSectorsA(none.data(), 3, 0));
@@ -220,9 +217,8 @@ void CALLBACK ReadAgain(ULONG_PTR param)
 TEST_F(ServiceTest, SecondReadWhileOneWaitsFailsAtOnce)
 {
     StartService(V11101, { L"--fault", L"slow=1000" });
-    CSectorixService* pSource = MakeSource();
+    CSectorixService* pSource = OpenedSource();
     ASSERT_NE(nullptr, pSource);
-    ASSERT_TRUE(pSource->OpenCard());
 
     std::vector<BYTE> first(512);
     bool firstResult = false;
@@ -246,9 +242,8 @@ TEST_F(ServiceTest, SecondReadWhileOneWaitsFailsAtOnce)
 TEST_F(ServiceTest, LogLinesOfTheServiceGoToTheLogBookWhileTheCallerGetsItsAnswer)
 {
     StartService(V11101, { L"--fault", L"log-between" });
-    CSectorixService* pSource = MakeSource();
+    CSectorixService* pSource = OpenedSource();
     ASSERT_NE(nullptr, pSource);
-    ASSERT_TRUE(pSource->OpenCard());
     std::vector<BYTE> sectors(4 * 512);
     ASSERT_TRUE(pSource->ReadSectorsA(sectors.data(), 20, 4));
     EXPECT_EQ(Image(20, 4), sectors);
@@ -265,9 +260,8 @@ TEST_F(ServiceTest, LogLinesOfTheServiceGoToTheLogBookWhileTheCallerGetsItsAnswe
 TEST_F(ServiceTest, ErrorFromTheServiceFailsTheRequestButKeepsTheConnection)
 {
     StartService(V11101, { L"--fault", L"error=read" });
-    CSectorixService* pSource = MakeSource();
+    CSectorixService* pSource = OpenedSource();
     ASSERT_NE(nullptr, pSource);
-    ASSERT_TRUE(pSource->OpenCard());
     std::vector<BYTE> sectors(512, 0x11);
     EXPECT_FALSE(pSource->ReadSectorsA(sectors.data(), 0, 1));
     EXPECT_EQ(std::vector<BYTE>(512, 0x11), sectors);
@@ -284,9 +278,8 @@ TEST_F(ServiceTest, ErrorFromTheServiceFailsTheRequestButKeepsTheConnection)
 TEST_F(ServiceTest, RefusedSecondOpenLeavesTheSourceClosed)
 {
     StartService(V11101);
-    CSectorixService* pSource = MakeSource();
+    CSectorixService* pSource = OpenedSource();
     ASSERT_NE(nullptr, pSource);
-    ASSERT_TRUE(pSource->OpenCard());
     ASSERT_TRUE(m_service->Stop());
     m_service = std::make_unique<CardServiceProcess>(
         std::vector<std::wstring>{ L"--protocol", ServiceVersionText(V11101), L"--drive", L"F=" + m_image });
@@ -300,9 +293,8 @@ TEST_F(ServiceTest, RefusedSecondOpenLeavesTheSourceClosed)
 TEST_F(ServiceTest, DroppedConnectionEndsTheWaitingRead)
 {
     StartService(V11101, { L"--fault", L"drop-read" });
-    CSectorixService* pSource = MakeSource();
+    CSectorixService* pSource = OpenedSource();
     ASSERT_NE(nullptr, pSource);
-    ASSERT_TRUE(pSource->OpenCard());
     std::vector<BYTE> sectors(8 * 512);
     bool result = true;
     ASSERT_TRUE(ReturnsWithin(CallBound, [&] { result = pSource->ReadSectorsA(sectors.data(), 0, 8); }));
@@ -327,9 +319,8 @@ class MalformedResponseTest : public ServiceTest, public ::testing::WithParamInt
 TEST_P(MalformedResponseTest, FailsTheReadAndClosesTheConnection)
 {
     StartService(V11101, { L"--fault", GetParam() });
-    CSectorixService* pSource = MakeSource();
+    CSectorixService* pSource = OpenedSource();
     ASSERT_NE(nullptr, pSource);
-    ASSERT_TRUE(pSource->OpenCard());
 
     GuardedBuffer buffer(4 * 512);
     bool result = true;
@@ -485,9 +476,8 @@ TEST_F(ServiceTest, SourceDeletedWithItsPipeOpenClosesItFirst)
         m_sources.pop_back();
         pSource->Delete();
     }
-    CSectorixService* pSource = MakeSource();
+    CSectorixService* pSource = OpenedSource();
     ASSERT_NE(nullptr, pSource);
-    ASSERT_TRUE(pSource->OpenCard());
     std::vector<BYTE> sectors(512);
     EXPECT_TRUE(pSource->ReadSectorsA(sectors.data(), 30, 1));
     EXPECT_EQ(Image(30, 1), sectors);
