@@ -109,7 +109,7 @@ bool CSectorixService::OpenCard()
             char name[ServiceDeviceNameSize + 1] = {};
             CopyMemory(name, pResponse->card.deviceName, ServiceDeviceNameSize);
             wchar_t wide[ServiceDeviceNameSize + 1] = {};
-            ::MultiByteToWideChar(CP_ACP, 0, name, -1, wide, ServiceDeviceNameSize + 1);
+            ::MultiByteToWideChar(CP_THREAD_ACP, 0, name, -1, wide, ServiceDeviceNameSize + 1);
             m_strDeviceName = wide;
             if (!(pResponse->card.flags & ServiceFlagNotHotPlugged))
                 m_bHotPlugged = true;
@@ -144,6 +144,10 @@ bool CSectorixService::ReadSectorsA(BYTE* buffer, DWORD firstSector, UINT count)
     CSingleLock command(&m_csCommand, TRUE);
     if (m_hPipe == INVALID_HANDLE_VALUE || m_pReadTarget)
         return false;
+    // The service would answer an empty read, and that answer would be
+    // taken for the next request's.
+    if (count == 0)
+        return true;
     SetReadTarget(buffer, count);
     SECTORIX_SECTORS request = { { sizeof(SECTORIX_SECTORS), eServiceCmdReadSectors, m_nVolume }, firstSector, count };
     bool result = WriteToPipe(&request.header, L"CSectorixService::ReadSectorsA");
@@ -172,12 +176,14 @@ bool CSectorixService::WriteSectors(BYTE* buffer, DWORD firstSector, UINT count)
 
 // The version is asked once per process, on the first call, whether or not
 // the service runs then; a service that cannot be asked is taken as 1.0.0.0.
+// Without a watchguard nothing could receive the answer, so the question
+// waits for a call that has one.
 bool CSectorixService::IsServiceAvailable()
 {
     try
     {
         bool available = IsSignalled(SECTORIX_SERVICE_RUNNING);
-        if (::InterlockedCompareExchange(reinterpret_cast<volatile LONG*>(&s_ServiceVersion), ServiceVersion1000, 0) ==
+        if (ReceiverThread() && ::InterlockedCompareExchange(reinterpret_cast<volatile LONG*>(&s_ServiceVersion), ServiceVersion1000, 0) ==
             0)
         {
             CSectorixService service(nullptr, 0, false);

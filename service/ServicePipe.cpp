@@ -22,7 +22,8 @@ const DWORD ReopenDelay = 1000;
 const DWORD HeaderSize = sizeof(SECTORIX_HEADER);
 const DWORD ErrorMessageSize = sizeof(SECTORIX_TEXT);
 
-// The fixed part a message of this kind needs before its fields may be read.
+// The fixed part a message of this kind needs before its fields may be
+// read; a shorter one would be read from what an earlier message left.
 DWORD MinimumSize(_eServiceCmd cmd)
 {
     switch (cmd)
@@ -32,6 +33,13 @@ DWORD MinimumSize(_eServiceCmd cmd)
         return sizeof(SECTORIX_TEXT);
     case eServiceCmdReadSectors:
         return sizeof(SECTORIX_SECTORS);
+    case eServiceCmdOpenCard:
+        return CSectorixService::s_ServiceVersion < ServiceVersionPhysicalDrives ? ServiceCardSizeShort
+                                                                               : sizeof(SECTORIX_CARD);
+    case eServiceCmdGetVersion:
+        return sizeof(SECTORIX_VERSION);
+    case eServiceCmdDeleteArpEntry:
+        return sizeof(SECTORIX_ARP);
     default:
         return HeaderSize;
     }
@@ -40,11 +48,18 @@ DWORD MinimumSize(_eServiceCmd cmd)
 // Stops at the first zero: CString takes the wide text up to it.
 CString FromAnsi(const std::vector<char>& text)
 {
-    int length = ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    int length = ::MultiByteToWideChar(CP_THREAD_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
     std::wstring wide(length, L'\0');
-    ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &wide[0], length);
+    ::MultiByteToWideChar(CP_THREAD_ACP, 0, text.data(), static_cast<int>(text.size()), &wide[0], length);
     return CString(wide.c_str());
 }
+}
+
+// Without a watchguard no thread would ever receive on a pipe.
+CWinThread* CSectorixService::ReceiverThread()
+{
+    CWatchguard* pWatchguard = g_pWatchguard;
+    return pWatchguard ? pWatchguard->GetAlertableThread() : nullptr;
 }
 
 HANDLE CSectorixService::OpenPipe()
@@ -55,9 +70,7 @@ HANDLE CSectorixService::OpenPipe()
         if (m_hPipe != INVALID_HANDLE_VALUE)
             ClosePipe();
     }
-    // Without a watchguard no thread would ever receive on the pipe.
-    CWatchguard* pWatchguard = g_pWatchguard;
-    CWinThread* pReceiver = pWatchguard ? pWatchguard->GetAlertableThread() : nullptr;
+    CWinThread* pReceiver = ReceiverThread();
     if (!pReceiver)
         return INVALID_HANDLE_VALUE;
 

@@ -304,6 +304,8 @@ DWORD WINAPI SimulatedMachine::QueryDosDeviceW(LPCWSTR name, LPWSTR target, DWOR
     }
     else
     {
+        if (machine.dosListError)
+            return Fail(machine.dosListError);
         for (const std::wstring& each : names)
             list += each + L'\0';
     }

@@ -60,6 +60,8 @@ public:
     bool vxdPresent = false;
     bool windowsXPOrLater = true;
     std::vector<std::wstring> otherDosNames = { L"NUL", L"COM1", L"Global" };
+    // Makes the list of all DOS device names fail with this error.
+    DWORD dosListError = 0;
 
     // What the library asked for, in order: "open \\.\E:", "lock PhysicalDrive1", ...
     std::vector<std::wstring> calls;

@@ -5,6 +5,7 @@
 
 #include "Sectorix/SectorixDrive.h"
 #include "api/FlatExports.h"
+#include "watchguard/WatchguardMessages.h"
 
 #include <dbt.h>
 
@@ -81,15 +82,20 @@ TEST_F(DrivesTest, EnablingScansLettersCToZAndMakesSourcesForRemovableDrivesOnly
     EXPECT_FALSE(m_pWatchguard->LockStateDrive().isEnabled());
 }
 
-TEST_F(DrivesTest, DisablingLeavesTheActiveDriveActiveButUnregistered)
+// Image files are enabled one by one, not with the drives: they stay.
+TEST_F(DrivesTest, DisablingLeavesImagesAndTheActiveDriveActiveButUnregistered)
 {
     AddRemovable(L'E', 1);
+    ASSERT_TRUE(m_pWatchguard->EnableImageFile(m_image.c_str()));
+    CSectorix* pImage = FindDrive(0);
+    ASSERT_NE(nullptr, pImage);
     ASSERT_TRUE(m_pWatchguard->EnableDrives(true));
     CSectorix* pE = FindDrive('E');
     ASSERT_TRUE(m_pWatchguard->ActivateSectorix(pE, Sectorix::SetActive));
     ASSERT_TRUE(m_pWatchguard->EnableDrives(false));
     EXPECT_EQ(pE, m_pWatchguard->GetActiveSectorix());
     EXPECT_FALSE(m_pWatchguard->isValid(pE));
+    EXPECT_TRUE(m_pWatchguard->isValid(pImage));
     EXPECT_TRUE(m_pWatchguard->ActivateSectorix(nullptr, Sectorix::SetActive));
 }
 
@@ -144,6 +150,64 @@ TEST_F(DrivesTest, NamesThatDidNotChangeBetweenEnumerationsAreNotReported)
          at = log.find("\tEnumeration DosDevices ...\r\n", at + 1))
         ++enumerations;
     EXPECT_EQ(2u, enumerations);
+}
+
+// A listing that fails says nothing about the drives: they stay, and the
+// next good listing is compared with the last good one.
+TEST_F(DrivesTest, FailedDeviceListingChangesNothing)
+{
+    AddRemovable(L'E', 1);
+    ASSERT_TRUE(m_pWatchguard->EnableDrives(true));
+    CSectorix* pE = FindDrive('E');
+    ASSERT_NE(nullptr, pE);
+    {
+        auto lock = m_machine.Lock();
+        m_machine.dosListError = ERROR_ACCESS_DENIED;
+        m_machine.volumes[L'F'] = { DRIVE_REMOVABLE, { 2 } };
+    }
+    BroadcastDeviceChange();
+    ::Sleep(1500);
+    EXPECT_EQ(std::string::npos, Log().find("Volume removed"));
+    EXPECT_EQ(std::string::npos, Log().find("Volume added"));
+    EXPECT_TRUE(m_pWatchguard->isValid(pE));
+
+    {
+        auto lock = m_machine.Lock();
+        m_machine.dosListError = 0;
+    }
+    BroadcastDeviceChange();
+    EXPECT_NE(std::string::npos, Log().find("Sectorix\t\tVolume added\tF:\r\n"));
+    EXPECT_EQ(std::string::npos, Log().find("Volume removed"));
+    EXPECT_EQ(pE, FindDrive('E'));
+}
+
+BOOL CALLBACK TakeWindow(HWND hWnd, LPARAM lParam)
+{
+    *reinterpret_cast<HWND*>(lParam) = hWnd;
+    return FALSE;
+}
+
+// More names than the first buffer holds, and the window asked to look
+// again by its own message rather than by a broadcast.
+TEST_F(DrivesTest, LongDeviceListIsReadWholeWhenTheWindowIsAskedToLookAgain)
+{
+    {
+        auto lock = m_machine.Lock();
+        for (int i = 0; i < 600; ++i)
+            m_machine.otherDosNames.push_back(L"Device" + std::to_wstring(10000 + i));
+    }
+    HWND hWnd = nullptr;
+    ::EnumThreadWindows(m_pWatchguard->m_nThreadID, &TakeWindow, reinterpret_cast<LPARAM>(&hWnd));
+    ASSERT_NE(nullptr, hWnd);
+    BroadcastDeviceChange();
+    EXPECT_EQ(std::string::npos, Log().find("Volume added"));
+
+    AddRemovable(L'F', 1);
+    DWORD_PTR result = 0;
+    ASSERT_TRUE(::SendMessageTimeoutW(hWnd, Sectorix::WM_ENUM_DOSDEVICES, 0, 0, SMTO_ABORTIFHUNG, WaitBound, &result));
+    std::string log = Log();
+    EXPECT_NE(std::string::npos, log.find("Sectorix\t\tVolume added\tF:\r\n"));
+    EXPECT_EQ(std::string::npos, log.find("Volume removed"));
 }
 
 TEST_F(DrivesTest, ArrivalWithoutEnabledDrivesIsLoggedButMakesNoSource)

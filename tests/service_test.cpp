@@ -3,6 +3,7 @@
 #include "GuardedBuffer.h"
 #include "ServiceTest.h"
 
+#include "api/FlatExports.h"
 #include "sources/SectorixWin2000.h"
 #include "watchguard/Logbuch.h"
 
@@ -54,9 +55,11 @@ TEST_F(ServiceTest, EveryRequestGoesOnTheWireWithItsExactBytes)
 
     ASSERT_TRUE(pSource->OpenCard());
     std::vector<BYTE> sectors(2 * 512);
-    ASSERT_TRUE(pSource->ReadSectorsA(sectors.data(), 5, 2));
+    // An empty read goes nowhere, so no answer is left for the next request.
+    ASSERT_TRUE(pSource->ReadSectorsA(sectors.data(), 5, 0));
     std::vector<BYTE> written(512, 0x5A);
     ASSERT_TRUE(pSource->WriteSectors(written.data(), 7, 1));
+    ASSERT_TRUE(pSource->ReadSectorsA(sectors.data(), 5, 2));
     // Data that one pipe write cannot carry is refused unsent.
     EXPECT_FALSE(pSource->WriteSectors(written.data(), 7, 0x800000));
     EXPECT_TRUE(pSource->CloseCard());
@@ -68,9 +71,9 @@ TEST_F(ServiceTest, EveryRequestGoesOnTheWireWithItsExactBytes)
         "0a000000" "06" "00" "00000000",
         logOn,
         "4f000000" "01" "45" + Zeros(73),
-        "0e000000" "03" "45" "05000000" "02000000",
         "0e000000" "04" "45" "07000000" "01000000",
         Hex(written.data(), written.size()),
+        "0e000000" "03" "45" "05000000" "02000000",
         "4f000000" "02" "45" + Zeros(73),
         logOn,
         "0e000000" "05" "00" "c0a80114" "00000000",
@@ -118,6 +121,23 @@ TEST_F(ServiceTest, PhysicalDriveServiceNamesTheDeviceAndMarksItHotPlugged)
     EXPECT_EQ(1u, m_service->ReceivedStartingWith("4f000000" "01" "45").size());
 }
 
+// The name is text of the caller's own code page, which need not be the
+// system's.
+TEST_F(ServiceTest, DeviceNameIsReadInTheThreadsCodePage)
+{
+    const wchar_t Name[] = L"\x041a\x0430\x0440\x0442\x0430";
+    const LCID Russian = MAKELCID(MAKELANGID(LANG_RUSSIAN, SUBLANG_DEFAULT), SORT_DEFAULT);
+    StartService(V1171, { L"--code-page", L"1251", L"--device-name", Name });
+    CSectorixService* pSource = MakeSource();
+    ASSERT_NE(nullptr, pSource);
+    LCID locale = ::GetThreadLocale();
+    ASSERT_TRUE(::SetThreadLocale(Russian));
+    bool opened = pSource->OpenCard();
+    ::SetThreadLocale(locale);
+    ASSERT_TRUE(opened);
+    EXPECT_EQ(Name, std::wstring(pSource->GetDeviceName()));
+}
+
 TEST_F(ServiceTest, NotHotPluggedFlagLeavesTheSourceAsItWas)
 {
     StartService(V1171);
@@ -150,6 +170,26 @@ TEST_F(ServiceTest, VersionStaysOneZeroForTheProcessWhenTheFirstLookFindsNoServi
     EXPECT_EQ(L"ChangeDriveLetter not supported by SectorixService",
               CSectorixService::ChangeDriveLetter(L"E:\\", L""));
     EXPECT_TRUE(m_service->Received().empty());
+}
+
+// An answer shorter than its fields would be read from what an earlier
+// message left in the buffer: it counts as no answer.
+TEST_F(ServiceTest, ShortAnswersAreFailures)
+{
+    StartService(V11101, { L"--fault", L"short=open", L"--fault", L"short=arp", L"--device-name", L"Reader X" });
+    CSectorixService* pSource = MakeSource();
+    ASSERT_NE(nullptr, pSource);
+    EXPECT_FALSE(pSource->OpenCard());
+    EXPECT_FALSE(pSource->isOpened());
+    EXPECT_EQ(L"E:", pSource->GetDeviceName());
+    EXPECT_EQ(eDeleteArpEntryFailed, CSectorixService::DeleteArpEntry(ArpAddress));
+}
+
+TEST_F(ServiceTest, ShortVersionAnswerLeavesTheServiceAtOneZero)
+{
+    StartService(V11101, { L"--fault", L"short=version" });
+    EXPECT_TRUE(CSectorixService::IsServiceAvailable());
+    EXPECT_EQ(V1000, CSectorixService::s_ServiceVersion);
 }
 
 TEST_F(ServiceTest, ServiceThatCannotBeAskedForItsVersionIsOneZero)
@@ -433,17 +473,25 @@ TEST_F(ServiceTest, FactoryPicksTheServiceWhileItRunsAndTheVolumeOtherwise)
     EXPECT_FALSE(pDirect->IsKindOf(RUNTIME_CLASS(CSectorixService)));
 }
 
-TEST_F(ServiceTest, WithoutAWatchguardNothingIsOpened)
+// Nothing could receive an answer, so nothing is asked, and the version
+// stays for the first call that can ask.
+TEST_F(ServiceTest, WithoutAWatchguardNothingIsOpenedAndTheVersionIsNotSettled)
 {
     testing_helpers::StopWatchguard(m_pWatchguard);
     StartService(V11101);
+    EXPECT_EQ(eDeleteArpEntryFailed, CSectorixService::DeleteArpEntry(ArpAddress));
     CSectorixService* pSource = MakeSource();
     ASSERT_NE(nullptr, pSource);
-    EXPECT_EQ(V1000, CSectorixService::s_ServiceVersion);
+    EXPECT_EQ(0u, CSectorixService::s_ServiceVersion);
     bool opened = true;
     ASSERT_TRUE(ReturnsWithin(CallBound, [&] { opened = pSource->OpenCard(); }));
     EXPECT_FALSE(opened);
     EXPECT_TRUE(m_service->Received().empty());
+
+    m_pWatchguard = InitWatchguard();
+    ASSERT_NE(nullptr, m_pWatchguard);
+    EXPECT_EQ(static_cast<eDeleteArpEntryResult>(0), CSectorixService::DeleteArpEntry(ArpAddress));
+    EXPECT_EQ(V11101, CSectorixService::s_ServiceVersion);
 }
 
 TEST_F(ServiceTest, OpeningAndClosingInQuickSuccessionNeverHangs)

@@ -27,6 +27,13 @@ const DWORD RemovalDelay = 500;
 const DWORD ExtentsBufferSize = 1024;
 const int PhysicalDriveCount = 64;
 
+// Image files are read as drives but are enabled one by one, apart from
+// the drives, and stay when the drives go.
+bool IsDriveSource(CSectorix* pSource)
+{
+    return pSource->IsKindOf(RUNTIME_CLASS(CSectorixDrive)) && pSource->GetSectorixType() != TypeImageFile;
+}
+
 bool IsDosDevice(const wchar_t* name)
 {
     wchar_t target[DosNameSize];
@@ -50,7 +57,7 @@ bool CWatchguard::EnableDrives(bool enable)
     {
         for (INT_PTR i = 0; i < m_sources.GetSize();)
         {
-            if (m_sources[i]->IsKindOf(RUNTIME_CLASS(CSectorixDrive)))
+            if (IsDriveSource(m_sources[i]))
                 Remove(m_sources[i], true);
             else
                 ++i;

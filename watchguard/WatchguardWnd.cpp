@@ -38,22 +38,22 @@ bool UsesPhysicalDrives()
 }
 
 // All DOS device names, each ending in a zero, the list ending in an empty
-// name even if the system filled the buffer to its last character. A
-// failure other than a short buffer gives an empty list.
-std::vector<wchar_t> QueryDosDeviceNames()
+// name even if the system filled the buffer to its last character. False
+// when the system gave no list for another reason than a short buffer.
+bool QueryDosDeviceNames(std::vector<wchar_t>& names)
 {
-    std::vector<wchar_t> names(DosDeviceListSize);
+    names.assign(DosDeviceListSize, L'\0');
     DWORD length;
     while ((length = g_deviceApi.QueryDosDeviceW(nullptr, names.data(), static_cast<DWORD>(names.size()))) == 0)
     {
         if (::GetLastError() != ERROR_INSUFFICIENT_BUFFER)
-            return std::vector<wchar_t>(1, L'\0');
+            return false;
         names.resize(names.size() * 2);
     }
     names.resize(length);
     names.push_back(L'\0');
     names.push_back(L'\0');
-    return names;
+    return true;
 }
 }
 
@@ -122,7 +122,11 @@ LRESULT CWatchguardWnd::OnEnumerateDosDevices(WPARAM wParam, LPARAM)
 {
     bool initial = wParam != 0;
     TLogbuch::Instance().Write(L"Enumeration DosDevices ...");
-    std::vector<wchar_t> names = QueryDosDeviceNames();
+    // Without a list nothing can be said about what came or went; the next
+    // round compares with the last good one.
+    std::vector<wchar_t> names;
+    if (!QueryDosDeviceNames(names))
+        return 0;
 
     CMapStringToString vanished;
     CString key, value;

@@ -5,6 +5,8 @@
 #include "afx/CriticalSection.h"
 #include "afx/Event.h"
 
+class CWinThread;
+
 enum eDeleteArpEntryResult : LONG
 {
     eDeleteArpEntryFailed = -2,
@@ -62,6 +64,7 @@ protected:
     static void CALLBACK OnReadPipe(DWORD error, DWORD transferred, LPOVERLAPPED pOverlapped);
 
 private:
+    static CWinThread* ReceiverThread();
     void StartRead();
     bool Receive(PIPE_READ_BUFFER* pBuffer);
     bool ReceiveText(const SECTORIX_TEXT& text, CString& out);

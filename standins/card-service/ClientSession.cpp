@@ -26,6 +26,7 @@ const char ImageText[] = "the card image cannot be read or written";
 const char FuzzEndText[] = "fuzz end";
 const DWORD SizeSmallField = 5;
 const DWORD SizeLargeField = 4000;
+const DWORD ShortenedBytes = 4;
 const DWORD SectorSize = CCardVolume::SectorSize;
 
 std::string MountPoint(const SECTORIX_DRIVE_LETTER& request, size_t offset)
@@ -164,7 +165,7 @@ bool CClientSession::AnswerVersion()
 {
     SECTORIX_VERSION answer = {{sizeof(SECTORIX_VERSION), eServiceCmdGetVersion, 0}, m_options.Version()};
     m_logLine = "version " + m_options.VersionText();
-    return Send(&answer, sizeof(answer));
+    return SendAnswer(&answer.header, sizeof(answer));
 }
 
 // The stand-in leaves the machine's ARP table alone.
@@ -173,7 +174,7 @@ bool CClientSession::AnswerArp(const SECTORIX_ARP& request)
     SECTORIX_ARP answer = request;
     answer.result = m_options.ArpResult();
     m_logLine = "deleted ARP entry " + std::to_string(request.address);
-    return Send(&answer, sizeof(answer));
+    return SendAnswer(&answer.header, sizeof(answer));
 }
 
 // The change is only reported: the stand-in's volumes keep their letters.
@@ -197,7 +198,7 @@ bool CClientSession::AnswerCard(const SECTORIX_CARD& request, const CCardVolume&
     answer.flags = m_options.Flags();
     m_options.DeviceName().copy(answer.deviceName, ServiceDeviceNameSize - 1);
     m_logLine = (request.header.cmd == eServiceCmdOpenCard ? "opened " : "closed ") + volume.Name();
-    return Send(&answer, request.header.size);
+    return SendAnswer(&answer.header, request.header.size);
 }
 
 bool CClientSession::AnswerRead(const SECTORIX_SECTORS& request, const CCardVolume& volume)
@@ -310,6 +311,15 @@ bool CClientSession::SendError(const std::string& text)
 {
     m_logLine = "answered with an error: " + text;
     return SendText(eServiceCmdError, text);
+}
+
+// A short answer says it is short: its size field counts what is sent.
+bool CClientSession::SendAnswer(SECTORIX_HEADER* pAnswer, DWORD size)
+{
+    if (m_options.Shortens(pAnswer->cmd))
+        size -= ShortenedBytes;
+    pAnswer->size = size;
+    return Send(pAnswer, size);
 }
 
 bool CClientSession::Send(const void* pData, size_t size)

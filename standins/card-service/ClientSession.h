@@ -48,6 +48,7 @@ private:
     bool SendMisSized(SECTORIX_SECTORS header, DWORD size);
     bool SendText(_eServiceCmd cmd, const std::string& text);
     bool SendError(const std::string& text);
+    bool SendAnswer(SECTORIX_HEADER* pAnswer, DWORD size);
     bool Send(const void* pData, size_t size);
 
     SServiceContext& m_context;

@@ -63,13 +63,16 @@ const char UsageText[] =
     "  --disk N=IMAGE         serve physical disk N, 0..63, from IMAGE (repeatable)\n"
     "  --media-size BYTES     size reported by open answers (default: the image's)\n"
     "  --flags N              flags of long open answers (default 1)\n"
+    "  --code-page N          code page of the device name given after it\n"
+    "                         (default the system's ANSI code page)\n"
     "  --device-name TEXT     device name of long open answers\n"
     "  --arp-result N         result of ARP answers (default 0)\n"
     "  --record FILE          append each received message to FILE, in hex\n"
     "  --parent PID           end when that process ends\n"
     "  --lifetime SECONDS     end after this long (default 600)\n"
     "  --fault KIND           misbehave (repeatable): error=CMD (open, close, read,\n"
-    "                         write, arp, letter, version), log-between, split=N,\n"
+    "                         write, arp, letter, version), short=CMD (the answer\n"
+    "                         lacks its last 4 bytes), log-between, split=N,\n"
     "                         drop-read, slow=MS, size-small, size-large,\n"
     "                         text-empty, sectors-more, data-more, fuzz=SEED\n"
     "  --stop                 end the running stand-in\n"
@@ -123,6 +126,11 @@ bool CServiceOptions::Refuses(signed char cmd) const
     return std::find(m_refusedCmds.begin(), m_refusedCmds.end(), cmd) != m_refusedCmds.end();
 }
 
+bool CServiceOptions::Shortens(signed char cmd) const
+{
+    return std::find(m_shortCmds.begin(), m_shortCmds.end(), cmd) != m_shortCmds.end();
+}
+
 bool CServiceOptions::Take(const std::wstring& option, const std::wstring& value)
 {
     if (option == L"--protocol")
@@ -133,6 +141,8 @@ bool CServiceOptions::Take(const std::wstring& option, const std::wstring& value
         return TakeFault(value);
     if (option == L"--device-name")
         return TakeDeviceName(value);
+    if (option == L"--code-page")
+        return TakeNumber<UINT>(option, value, 0, MAXWORD, m_codePage);
     if (option == L"--arp-result")
         return TakeSigned(option, value, m_arpResult);
     if (option == L"--flags")
@@ -204,7 +214,9 @@ bool CServiceOptions::TakeFault(const std::wstring& kind)
     std::wstring value = separator == std::wstring::npos ? std::wstring() : kind.substr(separator + 1);
     std::wstring option = L"--fault " + name + L"=";
     if (name == L"error")
-        return TakeRefusal(value);
+        return TakeRequest(L"error", value, m_refusedCmds);
+    if (name == L"short")
+        return TakeRequest(L"short", value, m_shortCmds);
     if (name == L"slow")
         return TakeNumber<DWORD>(option, value, 0, MaxSlowMilliseconds, m_slowMilliseconds);
     if (name == L"split")
@@ -214,17 +226,18 @@ bool CServiceOptions::TakeFault(const std::wstring& kind)
     return Fail(L"unknown fault " + kind);
 }
 
-bool CServiceOptions::TakeRefusal(const std::wstring& request)
+bool CServiceOptions::TakeRequest(const std::wstring& fault, const std::wstring& request,
+                                  std::vector<signed char>& cmds)
 {
     for (const SRefusable& refusable : RefusableRequests)
     {
         if (request == refusable.name)
         {
-            m_refusedCmds.push_back(refusable.cmd);
+            cmds.push_back(refusable.cmd);
             return true;
         }
     }
-    return Fail(L"--fault error= wants open, close, read, write, arp, letter or version, not " + request);
+    return Fail(L"--fault " + fault + L"= wants open, close, read, write, arp, letter or version, not " + request);
 }
 
 // A read is answered in one wrong way at a time, so that a failing test
@@ -255,7 +268,7 @@ bool CServiceOptions::TakeVersion(const std::wstring& text)
 
 bool CServiceOptions::TakeDeviceName(const std::wstring& name)
 {
-    m_deviceName = Narrow(name, CP_ACP);
+    m_deviceName = Narrow(name, m_codePage);
     if (m_deviceName.size() < Sectorix::ServiceDeviceNameSize)
         return true;
     return Fail(L"--device-name takes at most " + std::to_wstring(Sectorix::ServiceDeviceNameSize - 1) +

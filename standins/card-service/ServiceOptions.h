@@ -50,6 +50,7 @@ public:
     DWORD LifetimeSeconds() const { return m_lifetimeSeconds; }
 
     bool Refuses(signed char cmd) const;
+    bool Shortens(signed char cmd) const;
     bool LogsBetween() const { return m_bLogBetween; }
     DWORD SlowMilliseconds() const { return m_slowMilliseconds; }
     EReadFault ReadFault() const { return m_readFault; }
@@ -60,7 +61,7 @@ private:
     bool Take(const std::wstring& option, const std::wstring& value);
     bool TakeImage(const std::wstring& option, const std::wstring& value);
     bool TakeFault(const std::wstring& kind);
-    bool TakeRefusal(const std::wstring& request);
+    bool TakeRequest(const std::wstring& fault, const std::wstring& request, std::vector<signed char>& cmds);
     bool TakeReadFault(EReadFault fault);
     bool TakeVersion(const std::wstring& text);
     bool TakeDeviceName(const std::wstring& name);
@@ -79,12 +80,14 @@ private:
     ULONGLONG m_mediaSize = 0;
     BYTE m_flags;
     std::string m_deviceName;
+    UINT m_codePage = CP_ACP;
     LONG m_arpResult = 0;
     std::wstring m_recordFile;
     bool m_bParent = false;
     DWORD m_parent = 0;
     DWORD m_lifetimeSeconds;
     std::vector<signed char> m_refusedCmds;
+    std::vector<signed char> m_shortCmds;
     bool m_bLogBetween = false;
     DWORD m_slowMilliseconds = 0;
     EReadFault m_readFault = eReadFaultNone;
