@@ -56,7 +56,7 @@ bool CopyPath(wchar_t (&field)[ServicePathLength], const CString& path)
 
 CSectorixService::CSectorixService(CWatchguard* pWatchguard, unsigned char volume, bool hotPlugged)
     : CSectorixDrive(pWatchguard, volume, hotPlugged)
-    , m_evResponse(FALSE, TRUE)
+    , m_evResponse(FALSE, FALSE)
     , m_evWrite(FALSE, TRUE)
     , m_pCurrent(NewReadBuffer(this))
     , m_pNext(NewReadBuffer(this))

@@ -129,7 +129,7 @@ void CSectorixService::ClosePipe()
     CSingleLock pipe(&m_csPipe, TRUE);
     if (m_hPipe == INVALID_HANDLE_VALUE)
         return;
-    m_evResponse.ResetEvent();
+    ClearResponse();
     ::CloseHandle(m_hPipe);
     m_hPipe = INVALID_HANDLE_VALUE;
     pipe.Unlock();
@@ -195,9 +195,9 @@ SECTORIX_HEADERS* CSectorixService::ReadResponse()
         if (result == WAIT_IO_COMPLETION)
             continue;
         CSingleLock pipe(&m_csPipe, TRUE);
+        m_bResponseSignalled = false;
         if (m_hPipe == INVALID_HANDLE_VALUE || result != WAIT_OBJECT_0)
             return nullptr;
-        m_evResponse.ResetEvent();
         return &m_pCurrent->message;
     }
 }
@@ -361,7 +361,24 @@ void CSectorixService::Deliver()
     PIPE_READ_BUFFER* pDelivered = m_pNext;
     m_pNext = m_pCurrent;
     m_pCurrent = pDelivered;
+    SignalResponse();
+}
+
+// Runs under the pipe lock. The event resets itself when a wait takes it;
+// the flag says whether one is still standing, so that an exchange clears
+// a stale one without asking the system each time.
+void CSectorixService::SignalResponse()
+{
+    m_bResponseSignalled = true;
     m_evResponse.SetEvent();
+}
+
+void CSectorixService::ClearResponse()
+{
+    if (!m_bResponseSignalled)
+        return;
+    m_evResponse.ResetEvent();
+    m_bResponseSignalled = false;
 }
 
 // The waiting caller finds an error in the current buffer, or the pipe
@@ -383,7 +400,7 @@ void CSectorixService::FailReceive()
 void CSectorixService::StopReceiving()
 {
     m_bReceiving = false;
-    m_evResponse.SetEvent();
+    SignalResponse();
 }
 
 void CSectorixService::SetReadTarget(BYTE* buffer, UINT count)
@@ -403,7 +420,7 @@ unsigned long long CSectorixService::ReadRoom()
 void CSectorixService::BeginExchange()
 {
     CSingleLock pipe(&m_csPipe, TRUE);
-    m_evResponse.ResetEvent();
+    ClearResponse();
     m_strLastError.Empty();
 }
 

@@ -78,6 +78,8 @@ private:
     bool ReceiveText(const SECTORIX_TEXT& text, const CArrivedBytes& extra, CString& out);
     bool ReceiveSectors(SECTORIX_SECTORS& sectors, const CArrivedBytes& extra);
     void Deliver();
+    void SignalResponse();
+    void ClearResponse();
     void FailReceive();
     void StopReceiving();
     void WaitForReceiverToStop();
@@ -110,4 +112,6 @@ private:
     bool m_bReceiving = false;
     // Whether the pipe hands over whole messages.
     bool m_bMessageMode = false;
+    // Whether the response event is set and no wait has taken it yet.
+    bool m_bResponseSignalled = false;
 };
