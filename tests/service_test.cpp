@@ -44,6 +44,15 @@ bool Contains(const std::string& text, const std::string& part)
     return text.find(part) != std::string::npos;
 }
 
+// A fault option as a test name: "split=7" becomes split_7, none plain.
+std::string FaultName(const ::testing::TestParamInfo<const wchar_t*>& info)
+{
+    std::string name = info.param[0] ? "" : "plain";
+    for (const wchar_t* p = info.param; *p; ++p)
+        name += iswalnum(*p) ? static_cast<char>(*p) : '_';
+    return name;
+}
+
 }
 
 TEST_F(ServiceTest, EveryRequestGoesOnTheWireWithItsExactBytes)
@@ -210,16 +219,17 @@ TEST_F(ServiceTest, ServiceThatCannotBeAskedForItsVersionIsOneZero)
     EXPECT_TRUE(m_service->Received().empty());
 }
 
-// Split into several responses or not, the sectors land where they belong.
-class ServiceReadTest : public ServiceTest, public ::testing::WithParamInterface<int>
+// Split into several responses or not, the data in the answer's message
+// or in one of its own, the sectors land where they belong.
+class ServiceReadTest : public ServiceTest, public ::testing::WithParamInterface<const wchar_t*>
 {
 };
 
 TEST_P(ServiceReadTest, ReadsReturnTheImageBytes)
 {
     std::vector<std::wstring> options;
-    if (GetParam() > 0)
-        options = { L"--fault", L"split=" + std::to_wstring(GetParam()) };
+    if (GetParam()[0])
+        options = { L"--fault", GetParam() };
     StartService(V11101, options);
     CSectorixService* pSource = OpenedSource();
     ASSERT_NE(nullptr, pSource);
@@ -245,7 +255,8 @@ TEST_P(ServiceReadTest, ReadsReturnTheImageBytes)
     EXPECT_TRUE(pSource->CloseCard());
 }
 
-INSTANTIATE_TEST_SUITE_P(Responses, ServiceReadTest, ::testing::Values(0, 1, 7));
+INSTANTIATE_TEST_SUITE_P(Responses, ServiceReadTest, ::testing::Values(L"", L"split=1", L"split=7", L"apart"),
+                         FaultName);
 
 struct SecondRead
 {
@@ -440,12 +451,7 @@ TEST_P(MalformedResponseTest, FailsTheReadAndClosesTheConnection)
 INSTANTIATE_TEST_SUITE_P(Faults, MalformedResponseTest,
                          ::testing::Values(L"size-small", L"size-large", L"text-empty", L"sectors-more",
                                            L"data-more"),
-                         [](const ::testing::TestParamInfo<const wchar_t*>& info) {
-                             std::string name;
-                             for (const wchar_t* p = info.param; *p; ++p)
-                                 name += *p == L'-' ? '_' : static_cast<char>(*p);
-                             return name;
-                         });
+                         FaultName);
 
 struct ArpCase
 {

@@ -227,6 +227,8 @@ bool CClientSession::AnswerRead(const SECTORIX_SECTORS& request, const CCardVolu
         return Send(&emptyText, sizeof(emptyText));
     case eReadFaultSectorsMore:
         return SendSectors(volume, first, count + 1);
+    case eReadFaultApart:
+        return Send(&header, sizeof(header)) && SendSectorData(volume, first, count);
     case eReadFaultDataMore:
         return SendSectors(volume, first, std::max<DWORD>(count / 2, 1)) && SendSectors(volume, first, count);
     default:
@@ -285,6 +287,12 @@ bool CClientSession::SendSectors(const CCardVolume& volume, DWORD first, DWORD c
     if (!volume.Read(first, count, wire.data() + sizeof(answer)))
         return SendError(ImageText);
     return Send(wire.data(), sizeof(answer) + std::min(dataSent, wire.size() - sizeof(answer)));
+}
+
+bool CClientSession::SendSectorData(const CCardVolume& volume, DWORD first, DWORD count)
+{
+    std::vector<BYTE> data(static_cast<size_t>(count) * SectorSize);
+    return volume.Read(first, count, data.data()) && Send(data.data(), data.size());
 }
 
 // A read answer whose size field lies; it comes with as many bytes as the

@@ -45,6 +45,7 @@ private:
     bool AnswerWrite(const SECTORIX_SECTORS& request, const std::vector<BYTE>& data, const CCardVolume& volume);
     bool SendSplit(const CCardVolume& volume, DWORD first, DWORD count);
     bool SendSectors(const CCardVolume& volume, DWORD first, DWORD count, size_t dataSent = SIZE_MAX);
+    bool SendSectorData(const CCardVolume& volume, DWORD first, DWORD count);
     bool SendMisSized(SECTORIX_SECTORS header, DWORD size);
     bool SendText(_eServiceCmd cmd, const std::string& text);
     bool SendError(const std::string& text);

@@ -50,6 +50,7 @@ const SReadFaultName PlainReadFaults[] = {
     {L"drop-read", eReadFaultDrop},       {L"size-small", eReadFaultSizeSmall},
     {L"size-large", eReadFaultSizeLarge}, {L"text-empty", eReadFaultTextEmpty},
     {L"sectors-more", eReadFaultSectorsMore}, {L"data-more", eReadFaultDataMore},
+    {L"apart", eReadFaultApart},
 };
 
 const char UsageText[] =
@@ -74,7 +75,8 @@ const char UsageText[] =
     "                         write, arp, letter, version), short=CMD (the answer\n"
     "                         lacks its last 4 bytes), log-between, split=N,\n"
     "                         drop-read, slow=MS, size-small, size-large,\n"
-    "                         text-empty, sectors-more, data-more, fuzz=SEED\n"
+    "                         text-empty, sectors-more, data-more, fuzz=SEED,\n"
+    "                         apart (read answers and their data in two messages)\n"
     "  --stop                 end the running stand-in\n"
     "exit status: 0 ended, 1 could not start, 2 bad arguments\n";
 }

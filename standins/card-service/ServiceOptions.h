@@ -16,7 +16,8 @@ enum EReadFault
     eReadFaultTextEmpty,
     eReadFaultSectorsMore,
     eReadFaultDataMore,
-    eReadFaultFuzz
+    eReadFaultFuzz,
+    eReadFaultApart
 };
 
 struct SServedImage
