@@ -10,6 +10,7 @@ const BYTE BurstStep = 2;
 // that cannot reach the control entry (the demo).
 const wchar_t LapsVariable[] = L"TELEMETRY_STANDIN_LAPS";
 const wchar_t LapSeparator = L';';
+const std::vector<BYTE> NoLap;
 
 bool ReadWholeFile(const wchar_t* path, std::vector<BYTE>& bytes)
 {
@@ -131,8 +132,7 @@ BYTE CTelemetryLink::Step(DWORD* value)
     return m_step;
 }
 
-// A failed fetch is told once and ends the burst; the burst goes on while a
-// lap or a board log is on offer.
+// The burst goes on while a lap or a board log is on offer.
 WORD CTelemetryLink::Error()
 {
     CLinkLock lock(m_lock);
@@ -197,7 +197,7 @@ bool CTelemetryLink::LapData(DWORD offset, DWORD count, BYTE* buffer)
 {
     Delay();
     CLinkLock lock(m_lock);
-    return !m_laps.empty() && Fetch(m_laps.front().bytes, offset, count, buffer);
+    return Fetch(m_laps.empty() ? NoLap : m_laps.front().bytes, offset, count, buffer);
 }
 
 void CTelemetryLink::EndLap()
@@ -299,14 +299,15 @@ void CTelemetryLink::Delay()
 }
 
 // Called under the lock. An armed fault fails the first fetch that reaches
-// its byte and is then spent.
+// its byte and is then spent. Every failed fetch is told once by the next
+// error query, so that a burst never goes on over it.
 bool CTelemetryLink::Fetch(const std::vector<BYTE>& source, DWORD offset, DWORD count, BYTE* buffer)
 {
-    if (m_status != StatusConnected || ULONGLONG(offset) + count > source.size())
-        return false;
-    if (m_bFaultArmed && m_faultOffset >= offset && m_faultOffset - offset < count)
-    {
+    bool bFault = m_bFaultArmed && m_faultOffset >= offset && m_faultOffset - offset < count;
+    if (bFault)
         m_bFaultArmed = false;
+    if (bFault || m_status != StatusConnected || ULONGLONG(offset) + count > source.size())
+    {
         m_bTransferFailed = true;
         return false;
     }

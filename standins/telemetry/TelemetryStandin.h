@@ -23,13 +23,23 @@ const DWORD Version = 0x00020100;
 // What getTelvanePacketSize stores.
 const UINT PacketSize = 4096;
 
-// Codes of getTelvaneError besides the pending burst (0xFF17) and 0 (no error).
+// getTelvaneError answers, in this order of precedence: ErrorTransfer once
+// after any failed lap or board-log fetch (so that a burst ends there),
+// ErrorNotConnected while the status is not connected, the pending burst
+// (0xFF17) while a lap or a board log is on offer, else 0.
 const WORD ErrorNotConnected = 0xFF01;
-// A fetch failed; answered once, so that the burst ends there.
 const WORD ErrorTransfer = 0xFF02;
 
 // Sector reads and lap and board-log fetches succeed only while the status
-// is connected (0xF006); the link starts not connected (0x0F03).
+// is connected (0xF006); the link starts not connected (0x0F03), and a
+// disconnect is the status set to anything else. The sync object is an
+// auto-reset event.
+//
+// A host that cannot reach this entry (the demo) names lap files in the
+// environment variable TELEMETRY_STANDIN_LAPS, separated by semicolons: the
+// first successful startTelvaneCommunication offers them (lap k from 1 with
+// the identifier k and the numbers k, 0, k), sets step 2 and the connected
+// status.
 enum Operation
 {
     // value: the new status word. Posted to the window given to
@@ -41,10 +51,12 @@ enum Operation
     // data: path of a card image (null: none). Answers nonzero when loaded.
     SetCardImage,
     // data: const Lap*; appended to the laps on offer, read from the file
-    // now. Answers nonzero when the file was read.
+    // now. Answers nonzero when the file was read. getLastLapSize offers the
+    // oldest lap until endLastLapTransmit, also after a failed fetch;
+    // getTelvaneStep's second value is the number of laps on offer.
     OfferLap,
     // value: a byte offset. The next lap or board-log fetch whose range holds
-    // that byte fails; the lap stays on offer.
+    // that byte fails (once).
     FailFetchAt,
     // value: milliseconds slept in every lap or board-log fetch.
     SetFetchDelay,
@@ -72,9 +84,9 @@ struct Lap
 };
 
 // The call record holds one line per entry call, "name@bytes(arguments)",
-// for example "initTelvaneCommunication@8(first,second)", "enableNotifyMessage@12(8002)",
-// "getLastLapData@12(16384,32768)": texts as passed ("null" for none), the
-// message in hex, every other number in decimal.
+// for example "initTelvaneCommunication@8(first,null)",
+// "enableNotifyMessage@12(8002)" or "getLastLapData@12(16384,32768)": texts
+// as passed ("null" for none), the message in hex, other numbers in decimal.
 inline std::wstring Calls(ControlProc control)
 {
     std::wstring calls(control(GetCalls, 0, nullptr), L'\0');
