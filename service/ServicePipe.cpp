@@ -7,6 +7,7 @@
 #include "watchguard/Globals.h"
 #include "watchguard/Logbuch.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdlib>
 #include <vector>
@@ -84,9 +85,14 @@ HANDLE CSectorixService::OpenPipe()
     }
     if (hPipe == INVALID_HANDLE_VALUE)
         return INVALID_HANDLE_VALUE;
+    // Read whole messages where the service writes them: one read then takes
+    // a response with its first data. A byte-mode pipe is read as it comes.
+    DWORD readMode = PIPE_READMODE_MESSAGE;
+    bool messageMode = ::SetNamedPipeHandleState(hPipe, &readMode, nullptr, nullptr) != 0;
 
     {
         CSingleLock pipe(&m_csPipe, TRUE);
+        m_bMessageMode = messageMode;
         HANDLE hProcess = ::GetCurrentProcess();
         if (m_hReceiver)
             ::CloseHandle(m_hReceiver);
@@ -204,7 +210,9 @@ SECTORIX_HEADERS* CSectorixService::ReadResponse(_eServiceCmd expected)
 
 // The pipe handle is overlapped: a read of its own with an event to wait
 // on, since a plain synchronous read inside a completion routine is not
-// reliable everywhere. A byte-mode pipe may hand over a message in parts.
+// reliable everywhere. Bytes may come in parts: a byte-mode pipe hands over
+// what has arrived, a message-mode pipe the rest of a message that did not
+// fit (saying there is more) or a message that ends early.
 bool CSectorixService::ReadFromPipe(void* buffer, DWORD length)
 {
     BYTE* pNext = static_cast<BYTE*>(buffer);
@@ -214,9 +222,11 @@ bool CSectorixService::ReadFromPipe(void* buffer, DWORD length)
         overlapped.hEvent = m_evRead;
         DWORD read = 0;
         BOOL done = ::ReadFile(m_hPipe, pNext, length, nullptr, &overlapped);
-        if (!done && ::GetLastError() != ERROR_IO_PENDING)
+        if (!done && ::GetLastError() != ERROR_IO_PENDING && ::GetLastError() != ERROR_MORE_DATA)
             return false;
-        if (!::GetOverlappedResult(m_hPipe, &overlapped, &read, !done) || read == 0)
+        if (!::GetOverlappedResult(m_hPipe, &overlapped, &read, TRUE) && ::GetLastError() != ERROR_MORE_DATA)
+            return false;
+        if (read == 0)
             return false;
         pNext += read;
         length -= read;
@@ -241,17 +251,20 @@ void CSectorixService::StartRead()
         return;
     }
     ZeroMemory(&m_pNext->overlapped, sizeof(m_pNext->overlapped));
-    if (!::ReadFileEx(m_hPipe, m_pNext->area, HeaderSize, &m_pNext->overlapped, &OnReadPipe) &&
+    DWORD length = m_bMessageMode ? ServiceMessageAreaSize : HeaderSize;
+    if (!::ReadFileEx(m_hPipe, m_pNext->area, length, &m_pNext->overlapped, &OnReadPipe) &&
         ::GetLastError() != ERROR_MORE_DATA)
         FailReceive();
 }
 
-void CALLBACK CSectorixService::OnReadPipe(DWORD error, DWORD, LPOVERLAPPED pOverlapped)
+// A message larger than the read ends it with more data to come.
+void CALLBACK CSectorixService::OnReadPipe(DWORD error, DWORD transferred, LPOVERLAPPED pOverlapped)
 {
     PIPE_READ_BUFFER* pBuffer = CONTAINING_RECORD(pOverlapped, PIPE_READ_BUFFER, overlapped);
     CSectorixService* pThis = pBuffer->pOwner;
     CSingleLock pipe(&pThis->m_csPipe, TRUE);
-    if (error != ERROR_SUCCESS || pThis->m_hPipe == INVALID_HANDLE_VALUE || !pThis->Receive(pBuffer))
+    bool received = error == ERROR_SUCCESS || error == ERROR_MORE_DATA;
+    if (!received || pThis->m_hPipe == INVALID_HANDLE_VALUE || !pThis->Receive(pBuffer, transferred))
     {
         pThis->FailReceive();
         return;
@@ -261,35 +274,42 @@ void CALLBACK CSectorixService::OnReadPipe(DWORD error, DWORD, LPOVERLAPPED pOve
 
 // The sizes and lengths come from another process: a message that does not
 // fit its buffer, or data the caller has no room for, breaks the connection
-// instead of being written anywhere.
-bool CSectorixService::Receive(PIPE_READ_BUFFER* pBuffer)
+// instead of being written anywhere. Bytes of a message that arrived with
+// its fixed part are taken before the pipe is read again.
+bool CSectorixService::Receive(PIPE_READ_BUFFER* pBuffer, DWORD arrived)
 {
     SECTORIX_HEADERS& message = pBuffer->message;
+    if (arrived < HeaderSize && !ReadFromPipe(pBuffer->area + arrived, HeaderSize - arrived))
+        return false;
+    arrived = std::max(arrived, HeaderSize);
     DWORD size = message.header.size;
     if (size < MinimumSize(message.header.cmd) || size > ServiceMessageAreaSize)
         return false;
-    if (size > HeaderSize && !ReadFromPipe(pBuffer->area + HeaderSize, size - HeaderSize))
+    if (arrived < size && !ReadFromPipe(pBuffer->area + arrived, size - arrived))
         return false;
+    CArrivedBytes extra = { pBuffer->area + size, arrived > size ? arrived - size : 0 };
 
     CString text;
     switch (message.header.cmd)
     {
     case eServiceCmdError:
-        if (!ReceiveText(message.text, text))
+        if (!ReceiveText(message.text, extra, text))
             return false;
         m_strLastError = text;
         LogPipe(L"Error: %s", text.GetString());
         break;
     case eServiceCmdReadSectors:
-        if (!ReceiveSectors(message.sectors))
+        if (!ReceiveSectors(message.sectors, extra))
             return false;
         break;
     case eServiceCmdLog:
-        if (!ReceiveText(message.text, text))
+        if (!ReceiveText(message.text, extra, text))
             return false;
         LogPipe(L"%s", text.GetString());
         return true;
     default:
+        if (extra.length != 0)
+            return false;
         break;
     }
     if (message.header.cmd != eServiceCmdDeleteArpEntry)
@@ -299,14 +319,24 @@ bool CSectorixService::Receive(PIPE_READ_BUFFER* pBuffer)
     return true;
 }
 
+// What follows a message's fixed part: first what arrived with it, then
+// the rest from the pipe. More than the message announces breaks it.
+bool CSectorixService::ReceiveFollowing(BYTE* target, DWORD length, const CArrivedBytes& extra)
+{
+    if (extra.length > length)
+        return false;
+    CopyMemory(target, extra.pBytes, extra.length);
+    return ReadFromPipe(target + extra.length, length - extra.length);
+}
+
 // The text ends at its first zero, wherever the service put it, or after
 // its last byte.
-bool CSectorixService::ReceiveText(const SECTORIX_TEXT& message, CString& out)
+bool CSectorixService::ReceiveText(const SECTORIX_TEXT& message, const CArrivedBytes& extra, CString& out)
 {
     if (message.value == 0)
         return false;
     std::vector<char> text(message.value);
-    if (!ReadFromPipe(text.data(), message.value))
+    if (!ReceiveFollowing(reinterpret_cast<BYTE*>(text.data()), message.value, extra))
         return false;
     out = FromAnsi(text);
     return true;
@@ -314,14 +344,12 @@ bool CSectorixService::ReceiveText(const SECTORIX_TEXT& message, CString& out)
 
 // Several responses to one request fill the caller's buffer one after the
 // other.
-bool CSectorixService::ReceiveSectors(SECTORIX_SECTORS& sectors)
+bool CSectorixService::ReceiveSectors(SECTORIX_SECTORS& sectors, const CArrivedBytes& extra)
 {
     unsigned long long bytes = static_cast<unsigned long long>(sectors.count) * SectorSize;
     if (bytes > m_qwReadRoom)
         return false;
-    if (bytes == 0)
-        return true;
-    if (!ReadFromPipe(m_pReadTarget, static_cast<DWORD>(bytes)))
+    if (!ReceiveFollowing(m_pReadTarget, static_cast<DWORD>(bytes), extra))
         return false;
     m_pReadTarget += bytes;
     m_qwReadRoom -= bytes;

@@ -125,6 +125,9 @@ TEST_F(LogbuchTest, LinesAreStampedUtf8WithByteOrderMarkAndCrLfAndAppended)
     std::string expected = "\xEF\xBB\xBF" + std::string(stamp) + "Sectorix\t\tVolume added\tE:\r\n" + stamp +
                            "Sectorix\tOnCmdOpen\tGr\xC3\xB6\xC3\x9F" "e 512 \xE2\x82\xAC\r\n";
     EXPECT_EQ(expected, ReadText(TodayPath()));
+
+    // Other programs may delete the file while it is open.
+    EXPECT_TRUE(::DeleteFileW(TodayPath().c_str())) << ::GetLastError();
 }
 
 TEST_F(LogbuchTest, FirstLineOfANewDayOpensTheNewDaysFile)

@@ -158,6 +158,16 @@ TEST_F(ServiceTest, ServiceLogLinesAreAskedForOnlyForALogBook)
     EXPECT_EQ(2u, m_service->ReceivedStartingWith("4f000000").size());
 }
 
+TEST_F(ServiceTest, ServiceBeforeLogForwardingIsNotAskedForLogLines)
+{
+    StartService(V1121);
+    CSectorixService* pSource = OpenedSource();
+    ASSERT_NE(nullptr, pSource);
+    EXPECT_TRUE(pSource->CloseCard());
+    EXPECT_TRUE(m_service->ReceivedStartingWith("08000000" "07").empty());
+    EXPECT_EQ(2u, m_service->ReceivedStartingWith("0e000000").size());
+}
+
 TEST_F(ServiceTest, VersionStaysOneZeroForTheProcessWhenTheFirstLookFindsNoService)
 {
     EXPECT_FALSE(CSectorixService::IsServiceAvailable());
@@ -277,6 +287,62 @@ TEST_F(ServiceTest, SecondReadWhileOneWaitsFailsAtOnce)
     EXPECT_TRUE(firstResult);
     EXPECT_EQ(Image(9, 1), first);
     ::CloseHandle(second.hDone);
+}
+
+// Closing waits for the exchange under way, which gets its answer.
+TEST_F(ServiceTest, CloseWhileAReadWaitsLetsTheReadFinishFirst)
+{
+    StartService(V11101, { L"--fault", L"slow=500" });
+    CSectorixService* pSource = OpenedSource();
+    ASSERT_NE(nullptr, pSource);
+    std::vector<BYTE> sectors(512);
+    bool readResult = false;
+    BackgroundCall read([&] { readResult = pSource->ReadSectorsA(sectors.data(), 12, 1); });
+    ASSERT_TRUE(read.Started(CallBound));
+    for (DWORD start = ::GetTickCount();
+         m_service->ReceivedStartingWith("0e000000" "03").empty() && ::GetTickCount() - start < CallBound;)
+        ::Sleep(10);
+    bool closed = false;
+    ASSERT_TRUE(ReturnsWithin(CallBound, [&] { closed = pSource->CloseCard(); }));
+    ASSERT_TRUE(read.Returned(CallBound));
+    EXPECT_TRUE(readResult);
+    EXPECT_EQ(Image(12, 1), sectors);
+    EXPECT_TRUE(closed);
+    EXPECT_FALSE(pSource->isOpened());
+}
+
+struct Blocker
+{
+    HANDLE hRelease;
+};
+
+void CALLBACK BlockReceiver(ULONG_PTR param)
+{
+    ::WaitForSingleObject(reinterpret_cast<Blocker*>(param)->hRelease, INFINITE);
+}
+
+// The service is gone, but the receiving thread has not yet seen it: the
+// close request cannot be written, and the card is closed all the same.
+TEST_F(ServiceTest, CloseCardIsDoneEvenWhenItsRequestCannotBeWritten)
+{
+    StartService(V11101);
+    CSectorixService* pSource = OpenedSource();
+    ASSERT_NE(nullptr, pSource);
+    Blocker blocker = { ::CreateEventW(nullptr, TRUE, FALSE, nullptr) };
+    ASSERT_TRUE(::QueueUserAPC(&BlockReceiver, m_pWatchguard->GetAlertableThread()->m_hThread,
+                               reinterpret_cast<ULONG_PTR>(&blocker)));
+    ASSERT_TRUE(m_service->Stop());
+    bool closed = false;
+    BackgroundCall close([&] { closed = pSource->CloseCard(); });
+    ASSERT_TRUE(close.Started(CallBound));
+    ::Sleep(200);
+    ::SetEvent(blocker.hRelease);
+    ASSERT_TRUE(close.Returned(CallBound));
+    EXPECT_TRUE(closed);
+    EXPECT_FALSE(pSource->isOpened());
+    EXPECT_TRUE(m_service->ReceivedStartingWith("4f000000" "02").empty());
+    m_service.reset();
+    ::CloseHandle(blocker.hRelease);
 }
 
 TEST_F(ServiceTest, LogLinesOfTheServiceGoToTheLogBookWhileTheCallerGetsItsAnswer)

@@ -2,17 +2,20 @@
 
 #include "afx/SingleLock.h"
 
-#include <share.h>
+#include <fcntl.h>
+#include <io.h>
 #include <shlwapi.h>
 
 #include <algorithm>
+#include <string>
 #include <vector>
 
 namespace
 {
 const wchar_t FileNameFormat[] = L"Sectorix %04d-%02d-%02d.log";
 const wchar_t FilePattern[] = L"Sectorix \?\?\?\?-\?\?-\?\?.log";
-const wchar_t FileMode[] = L"a+t,ccs=UTF-8";
+const char StreamMode[] = "a+t";
+const char ByteOrderMark[] = "\xEF\xBB\xBF";
 const wchar_t LineFormat[] = L"%02d.%02d.%04d\t%02d:%02d:%02d.%03d\t%s\n";
 const size_t FilesKept = 7;
 const ULONGLONG TicksPerSecond = 10000000;
@@ -24,6 +27,14 @@ ULONGLONG WholeSeconds(const FILETIME& time)
     value.LowPart = time.dwLowDateTime;
     value.HighPart = time.dwHighDateTime;
     return value.QuadPart / TicksPerSecond;
+}
+
+std::string Utf8(const CString& text)
+{
+    int length = ::WideCharToMultiByte(CP_UTF8, 0, text, text.GetLength(), nullptr, 0, nullptr, nullptr);
+    std::string bytes(static_cast<size_t>(length), '\0');
+    ::WideCharToMultiByte(CP_UTF8, 0, text, text.GetLength(), &bytes[0], length, nullptr, nullptr);
+    return bytes;
 }
 
 bool SameDay(const SYSTEMTIME& a, const SYSTEMTIME& b)
@@ -88,7 +99,7 @@ void TLogbuch::Write(const wchar_t* text)
     CString line;
     line.Format(LineFormat, now.wDay, now.wMonth, now.wYear, now.wHour, now.wMinute, now.wSecond,
                 now.wMilliseconds, text);
-    fputws(line, m_pFile);
+    fputs(Utf8(line).c_str(), m_pFile);
     fflush(m_pFile);
 }
 
@@ -115,8 +126,38 @@ bool TLogbuch::Open()
     wchar_t path[MAX_PATH];
     if (!::PathCombineW(path, m_strFolder, name))
         return false;
-    m_pFile = _wfsopen(path, FileMode, _SH_DENYNO);
+    m_pFile = OpenShared(path);
     return m_pFile != nullptr;
+}
+
+// Other processes may read, write and even delete the file while it is
+// open; the C run time's own sharing modes never allow deleting. The
+// stream is in text mode (line feeds become CR LF); its text is UTF-8,
+// and a new or empty file starts with the byte-order mark.
+FILE* TLogbuch::OpenShared(const wchar_t* path)
+{
+    HANDLE hFile = ::CreateFileW(path, GENERIC_READ | GENERIC_WRITE,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (hFile == INVALID_HANDLE_VALUE)
+        return nullptr;
+    LARGE_INTEGER size = {};
+    bool empty = ::GetFileSizeEx(hFile, &size) && size.QuadPart == 0;
+    int fd = _open_osfhandle(reinterpret_cast<intptr_t>(hFile), _O_APPEND | _O_TEXT);
+    if (fd == -1)
+    {
+        ::CloseHandle(hFile);
+        return nullptr;
+    }
+    FILE* pFile = _fdopen(fd, StreamMode);
+    if (!pFile)
+    {
+        _close(fd);
+        return nullptr;
+    }
+    if (empty)
+        fputs(ByteOrderMark, pFile);
+    return pFile;
 }
 
 void TLogbuch::Close()

@@ -36,6 +36,7 @@ private:
     static TLogbuch s_instance;
 
     bool Open();
+    static FILE* OpenShared(const wchar_t* path);
     void Close();
     void RemoveOldFiles(const FILETIME& utcNow);
     void Now(FILETIME& utc, SYSTEMTIME& local) const;

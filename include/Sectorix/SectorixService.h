@@ -66,9 +66,17 @@ protected:
 private:
     static CWinThread* ReceiverThread();
     void StartRead();
-    bool Receive(PIPE_READ_BUFFER* pBuffer);
-    bool ReceiveText(const SECTORIX_TEXT& text, CString& out);
-    bool ReceiveSectors(SECTORIX_SECTORS& sectors);
+    // Bytes of a message's payload that arrived with its fixed part.
+    struct CArrivedBytes
+    {
+        const BYTE* pBytes;
+        DWORD length;
+    };
+
+    bool Receive(PIPE_READ_BUFFER* pBuffer, DWORD arrived);
+    bool ReceiveFollowing(BYTE* target, DWORD length, const CArrivedBytes& extra);
+    bool ReceiveText(const SECTORIX_TEXT& text, const CArrivedBytes& extra, CString& out);
+    bool ReceiveSectors(SECTORIX_SECTORS& sectors, const CArrivedBytes& extra);
     void Deliver();
     void FailReceive();
     void StopReceiving();
@@ -100,4 +108,6 @@ private:
     // read or the call that starts one is still to come back.
     HANDLE m_hReceiver = nullptr;
     bool m_bReceiving = false;
+    // Whether the pipe hands over whole messages.
+    bool m_bMessageMode = false;
 };
