@@ -165,6 +165,35 @@ TEST_F(TelvaneLinkTest, OpensTheLinkWithBothTextsForwardsTheCardAndIsRetargetedW
     EXPECT_EQ(nullptr, Telvane());
 }
 
+TEST_F(TelvaneLinkTest, AFileQueuedOnTheOrdinaryLinkSwitchesToBurstModeAndIsServed)
+{
+    ASSERT_TRUE(EnableTelvane());
+    CSectorixTelvane* pSource = Telvane();
+    EXPECT_EQ(0x20010000u, pSource->SetCardHasBeenRead(nullptr));
+    EXPECT_EQ(1u, CountCalls(L"restartMeasurement@0()"));
+    EXPECT_FALSE(pSource->IsBurstMode());
+    EXPECT_EQ(nullptr, pSource->TelvaneGetListBlock());
+
+    pSource->QueueFile(WindowsPath(TEST_CARD_LAP).c_str());
+    EXPECT_TRUE(pSource->IsBurstMode());
+    EXPECT_NE(nullptr, pSource->TelvaneGetListBlock());
+    ASSERT_TRUE(WaitForPosts(WatchguardMessage, MediaInserted));
+    UINT packetSize = 0;
+    ASSERT_TRUE(pSource->TelvaneGetPacketSize(&packetSize));
+    EXPECT_EQ(512u, packetSize);
+    EXPECT_EQ(0x20010000u, pSource->SetCardHasBeenRead(nullptr));
+    EXPECT_TRUE(pSource->EraseFlashcard());
+    EXPECT_EQ(2u, CountCalls(L"restartMeasurement@0()"));
+
+    ASSERT_TRUE(pSource->WaitForBurstData());
+    SectorBuffer buffer(64);
+    ASSERT_TRUE(pSource->ReadSectorsA(buffer.data(), 0, 64));
+    EXPECT_EQ(ReadBytes(TestCard(), 0, 64 * 512), buffer.Bytes(0, 64 * 512));
+    EXPECT_FALSE(pSource->WaitForBurstData());
+    EXPECT_TRUE(WaitForPosts(WatchguardMessage, MediaRemoved));
+    EXPECT_FALSE(pSource->ReadSectorsA(buffer.data(), 0, 1));
+}
+
 TEST_F(TelvaneLinkTest, AFailedStartDisablesTheKindAgain)
 {
     Control(ts::SetStartResult, 0);

@@ -2,6 +2,7 @@
 // the vehicle computer's log appended, and the burst thread's end.
 #include "TelemetryTest.h"
 
+#include <algorithm>
 #include <random>
 
 using namespace card_files;
@@ -78,7 +79,31 @@ protected:
         return lap;
     }
 
+    Lap OfferedFile(DWORD id, const char* path)
+    {
+        Lap lap{ { nullptr, id, static_cast<BYTE>(id), 0, static_cast<WORD>(id) }, {}, WindowsPath(path) };
+        lap.numbers.path = lap.source.c_str();
+        return lap;
+    }
+
     void Offer(const Lap& lap) { ASSERT_TRUE(Control(ts::OfferLap, 0, &lap.numbers)); }
+
+    // The served card in requests of 64 sectors, the last one short.
+    std::vector<BYTE> ReadCard(size_t sectors)
+    {
+        const DWORD request = 64;
+        std::vector<BYTE> card;
+        SectorBuffer buffer(request);
+        for (DWORD first = 0; first < sectors; first += request)
+        {
+            DWORD count = static_cast<DWORD>(std::min<size_t>(request, sectors - first));
+            if (!m_pSource->ReadSectorsA(buffer.data(), first, count))
+                break;
+            std::vector<BYTE> bytes = buffer.Bytes(0, count * 512);
+            card.insert(card.end(), bytes.begin(), bytes.end());
+        }
+        return card;
+    }
 
     // A status change in burst mode starts the burst thread.
     void StartBurst() { SetStatus(Connected); }
@@ -126,6 +151,44 @@ TEST_F(BurstTest, LapsAreStoredUnderTheirNumbersAndQueuedAndFilesThatAreNoLapsAr
     EXPECT_EQ(1u, Posts(WatchguardMessage, MediaInserted).size());
     SectorBuffer buffer(1);
     EXPECT_FALSE(m_pSource->ReadSectorsA(buffer.data(), 0, 1));
+}
+
+TEST_F(BurstTest, FinishedLapsAreServedAsTheCardOneAfterTheOther)
+{
+    Lap noLap = MakeLap(1, 1, 0, 1, 3000);
+    Lap testCard = OfferedFile(2, TEST_CARD_LAP);
+    Lap oddCard = OfferedFile(3, ODD_CARD_LAP);
+    Offer(noLap);
+    Offer(testCard);
+    Offer(oddCard);
+    StartBurst();
+    ASSERT_TRUE(WaitForPosts(SourceMessage, Sectorix::NOTIFY_LAP_DONE, 3));
+
+    ASSERT_TRUE(m_pSource->WaitForBurstData());
+    std::vector<BYTE> image = WholeFile(WindowsPath(TEST_CARD_IMAGE));
+    EXPECT_EQ(image, ReadCard(image.size() / 512));
+    const _list_block* pListBlock = m_pSource->TelvaneGetListBlock();
+    ASSERT_NE(nullptr, pListBlock);
+    DWORD headerSectors = pListBlock->HeaderSize() / 512;
+    ASSERT_GT(headerSectors, 1u);
+    SectorBuffer buffer(2);
+    DWORD listed[] = { headerSectors - 1, 0 };
+    ASSERT_TRUE(m_pSource->ReadSectorsB(buffer.data(), 2, listed));
+    EXPECT_EQ(std::vector<BYTE>(image.begin() + (headerSectors - 1) * 512, image.begin() + headerSectors * 512),
+              buffer.Bytes(0, 512));
+    EXPECT_EQ(std::vector<BYTE>(image.begin(), image.begin() + 512), buffer.Bytes(512, 512));
+    DWORD beyondHeader[] = { 0, headerSectors };
+    EXPECT_FALSE(m_pSource->ReadSectorsB(buffer.data(), 2, beyondHeader));
+    ASSERT_TRUE(m_pSource->ReadSectorsA(buffer.data(), static_cast<DWORD>(image.size() / 512), 2));
+    EXPECT_EQ(std::vector<BYTE>(1024, 0), buffer.Bytes(0, 1024));
+
+    ASSERT_TRUE(m_pSource->WaitForBurstData());
+    std::vector<BYTE> odd = WholeFile(WindowsPath(ODD_CARD_IMAGE));
+    EXPECT_EQ(odd, ReadCard(odd.size() / 512));
+
+    ASSERT_TRUE(WaitForBurstEnd());
+    EXPECT_FALSE(m_pSource->WaitForBurstData());
+    EXPECT_TRUE(WaitForPosts(WatchguardMessage, MediaRemoved));
 }
 
 TEST_F(BurstTest, APartlyStoredLapIsResumedWhereItsFileEnds)

@@ -13,12 +13,9 @@ public:
     explicit CStringList(INT_PTR nBlockSize = 10);
     ~CStringList() override;
 
-    INT_PTR GetCount() const { return static_cast<INT_PTR>(m_list.size()); }
     bool IsEmpty() const { return m_list.empty(); }
-    const CString& GetHead() const { return m_list.front(); }
     void AddTail(const wchar_t* newElement);
     CString RemoveHead();
-    void RemoveAll() { m_list.clear(); }
 
 private:
     std::list<CString> m_list;
