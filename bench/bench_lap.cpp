@@ -134,7 +134,9 @@ void Report(const char* order, double rate, const char* baseline, double baseRat
 {
     std::printf("  %-24s %8.1f MB/s", order, rate / BytesPerMegabyte);
     if (baseline)
-        std::printf("   ratio %.3f to %s (goal >= %.2f)", rate / baseRate, baseline, goal);
+        std::printf("   ratio %.3f to %s", rate / baseRate, baseline);
+    if (goal > 0)
+        std::printf(" (goal >= %.2f)", goal);
     std::printf("\n");
 }
 
@@ -183,8 +185,11 @@ void Run(const std::wstring& imagePath)
     Report("in order", sequential, "bare inflate", Median(bare), InOrderGoal);
     Report("descending", Median(down), "in order", sequential, AnyOrderGoal);
     Report("random", Median(random), "in order", sequential, AnyOrderGoal);
-    Report("descending, fresh lap", Median(freshDown), "in order", sequential, AnyOrderGoal);
-    Report("random, fresh lap", Median(freshRandom), "in order", sequential, AnyOrderGoal);
+    // A fresh lap inflates everything below its first request before it
+    // serves it, and all of it again as the rest is read: at most half the
+    // rate in order, whatever the points.
+    Report("descending, fresh lap", Median(freshDown), "in order", sequential, 0);
+    Report("random, fresh lap", Median(freshRandom), "in order", sequential, 0);
 }
 }
 
