@@ -2,10 +2,11 @@
 // records) made into a lap file in memory, its data sectors served through
 // CLapImage in 64-sector requests. In order, beside a bare zlib inflate of
 // the same stream with the same request size (goal: at least 0.9 of it);
-// then in descending and in random order (goal: at least 0.5 of the rate in
-// order, that is at most twice its time), on the lap whose access points the
-// pass in order left, and on a freshly opened lap, whose first request must
-// inflate everything below it. The median of the rounds counts.
+// then in descending and in random order on the lap whose access points the
+// pass in order left (goal: at least 0.5 of the rate in order, that is at
+// most twice its time), and, for comparison, on a freshly opened lap, whose
+// first request must inflate everything below it. The median of the rounds
+// counts.
 #include "CardBench.h"
 #include "FatLayout.h"
 #include "FileBytes.h"
