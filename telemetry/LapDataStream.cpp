@@ -15,6 +15,7 @@ CLapDataStream::CLapDataStream(size_t maxAccessPoints)
     , m_position(0)
     , m_end(UnknownEnd)
     , m_spacing(InitialSpacing)
+    // Thinning keeps every other point: the cap is even, and at least two.
     , m_nMaxAccessPoints(std::max<size_t>(maxAccessPoints, 2) / 2 * 2)
 {
 }
@@ -112,7 +113,6 @@ const CLapDataStream::AccessPoint& CLapDataStream::PointAtOrBelow(uint64_t offse
 
 void CLapDataStream::AddAccessPoint()
 {
-    // Thinning keeps every other point, so the cap is even.
     if (m_points.size() == m_nMaxAccessPoints)
     {
         size_t kept = 0;
