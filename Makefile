@@ -35,12 +35,15 @@ bench: build
 	$(RUN_BUILD)/wine-run $(RUN_BUILD)/bin/bench_watchguard.exe
 	$(RUN_BUILD)/wine-run $(RUN_BUILD)/bin/bench_image.exe $(RUN_BUILD)/cards/bench_card.img
 	SECTORIX_WINE_TIMEOUT=300 $(RUN_BUILD)/wine-run $(RUN_BUILD)/bin/bench_service.exe $(RUN_BUILD)/cards/bench_card.img
+	SECTORIX_WINE_TIMEOUT=300 $(RUN_BUILD)/wine-run $(RUN_BUILD)/bin/bench_lap.exe $(RUN_BUILD)/cards/test_card.img
 
 # `make demo` copies the demo card, a FAT image that the build makes with
 # mkfs.vfat and mcopy, through Sectorix.dll with sectorix-read under Wine,
-# twice: from the image file, and from physical disk 0 as the stand-in card
-# service serves it. Each time the copy must equal the image byte for byte.
+# three times: from the image file, from physical disk 0 as the stand-in card
+# service serves it, and as a lap that the stand-in telvane.dll sends over
+# the telemetry link. Each time the copy must equal the image byte for byte.
 DEMO_CARD := $(RUN_BUILD)/cards/demo_card.img
+DEMO_LAPS := $(RUN_BUILD)/cards/demo_laps
 
 demo: build
 	if [ "$(RUN_BUILD)" = "$(BUILD64)" ]; then $(MAKE) build64; fi
@@ -52,8 +55,14 @@ demo: build
 	    env SECTORIX_WINE_STREAM=1 $(RUN_BUILD)/wine-run $(RUN_BUILD)/bin/sectorix-read.exe \
 	    --drive PhysicalDrive0 --out $(RUN_BUILD)/cards/demo_card-service-copy.img
 	cmp $(DEMO_CARD) $(RUN_BUILD)/cards/demo_card-service-copy.img
-	@echo "both copies equal the card image byte for byte:"
-	sha256sum $(DEMO_CARD) $(RUN_BUILD)/cards/demo_card-copy.img $(RUN_BUILD)/cards/demo_card-service-copy.img
+	mkdir -p $(DEMO_LAPS)
+	SECTORIX_WINE_STREAM=1 TELEMETRY_STANDIN_LAPS=$(RUN_BUILD)/cards/demo_card.mflap \
+	    $(RUN_BUILD)/wine-run $(RUN_BUILD)/bin/sectorix-read.exe --telemetry demo \
+	    --libraries Z:$(abspath $(RUN_BUILD))/standins/telemetry/full --out $(DEMO_LAPS)
+	cmp $(DEMO_CARD) $(DEMO_LAPS)/lap-1-0.img
+	@echo "all three copies equal the card image byte for byte:"
+	sha256sum $(DEMO_CARD) $(RUN_BUILD)/cards/demo_card-copy.img $(RUN_BUILD)/cards/demo_card-service-copy.img \
+	    $(DEMO_LAPS)/lap-1-0.img
 
 clean:
 	rm -rf $(BUILD)

@@ -2,10 +2,13 @@
 # at build time by dosfstools and mtools, holding what a data logger leaves on
 # its card (a text file, a binary file, a folder of trip logs).
 #
-#     sectorix_card_image(<name> SIZE_KIB <kib> DATA_KIB <kib>)
+#     sectorix_card_image(<name> SIZE_KIB <kib> DATA_KIB <kib> [LAP])
 #
 # makes ${CMAKE_BINARY_DIR}/cards/<name>.img, SIZE_KIB KiB large, through the
-# target <name>; its binary file holds DATA_KIB KiB.
+# target <name>; its binary file holds DATA_KIB KiB. With LAP, the target
+# also makes <name>.mflap beside it, the image's lap file written by
+# make-lap (under Wine, so only where this machine runs the build's
+# programs).
 #
 # The same file is the build-time script (cmake -P) that makes one image.
 
@@ -57,7 +60,7 @@ find_program(SECTORIX_MKFS_VFAT mkfs.vfat PATHS /usr/sbin /sbin REQUIRED)
 find_program(SECTORIX_MCOPY mcopy REQUIRED)
 
 function(sectorix_card_image name)
-    cmake_parse_arguments(PARSE_ARGV 1 CARD "" "SIZE_KIB;DATA_KIB" "")
+    cmake_parse_arguments(PARSE_ARGV 1 CARD "LAP" "SIZE_KIB;DATA_KIB" "")
     set(image ${CMAKE_BINARY_DIR}/cards/${name}.img)
     add_custom_command(OUTPUT ${image}
         COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/cards
@@ -66,5 +69,15 @@ function(sectorix_card_image name)
         DEPENDS ${CMAKE_CURRENT_FUNCTION_LIST_FILE}
         COMMENT "Making the FAT card image ${name}.img"
         VERBATIM)
-    add_custom_target(${name} ALL DEPENDS ${image})
+    set(outputs ${image})
+    if(CARD_LAP AND SECTORIX_RUNS_UNDER_WINE)
+        set(lap ${CMAKE_BINARY_DIR}/cards/${name}.mflap)
+        add_custom_command(OUTPUT ${lap}
+            COMMAND make-lap ${image} ${lap}
+            DEPENDS make-lap ${image}
+            COMMENT "Making the lap file ${name}.mflap"
+            VERBATIM)
+        list(APPEND outputs ${lap})
+    endif()
+    add_custom_target(${name} ALL DEPENDS ${outputs})
 endfunction()

@@ -21,4 +21,7 @@ struct DeviceApi
 
 extern DeviceApi g_deviceApi;
 
+// Windows 5.1 (XP) or later, asked through the table's version check.
+bool IsWindowsXPOrLater();
+
 }

@@ -19,29 +19,14 @@ const wchar_t* const MediaTexts[2][2] = {
     { L"Medium entfernt: %s", L"Medium eingelegt: %s" },
     { L"Media removed: %s", L"Media inserted: %s" },
 };
-
-// Windows XP (5.1) or later reads volumes directly or through the card
-// service; older systems go through the virtual device.
-bool IsWindowsXPOrLater()
-{
-    OSVERSIONINFOEXW version = {};
-    version.dwOSVersionInfoSize = sizeof(version);
-    version.dwMajorVersion = 5;
-    version.dwMinorVersion = 1;
-    version.wServicePackMajor = 0;
-    DWORDLONG conditions = 0;
-    conditions = ::VerSetConditionMask(conditions, VER_MAJORVERSION, VER_GREATER_EQUAL);
-    conditions = ::VerSetConditionMask(conditions, VER_MINORVERSION, VER_GREATER_EQUAL);
-    conditions = ::VerSetConditionMask(conditions, VER_SERVICEPACKMAJOR, VER_GREATER_EQUAL);
-    return Sectorix::g_deviceApi.VerifyVersionInfoW(
-               &version, VER_MAJORVERSION | VER_MINORVERSION | VER_SERVICEPACKMAJOR, conditions) != FALSE;
-}
 }
 
+// Windows XP or later reads volumes directly or through the card service;
+// older systems go through the virtual device.
 CSectorixDrive* CSectorixDrive::Create(CWatchguard* pWatchguard, unsigned char volume, bool hotPlugged)
 {
     AFX_MANAGE_STATE(AfxGetStaticModuleState());
-    if (IsWindowsXPOrLater())
+    if (Sectorix::IsWindowsXPOrLater())
     {
         if (CSectorixService::IsServiceAvailable())
             return new (std::nothrow) CSectorixService(pWatchguard, volume, hotPlugged);

@@ -6,6 +6,14 @@
 namespace card_files
 {
 
+std::wstring WindowsPath(const char* unixPath)
+{
+    std::wstring path = L"Z:";
+    for (const char* p = unixPath; *p; ++p)
+        path += *p == '/' ? L'\\' : static_cast<wchar_t>(*p);
+    return path;
+}
+
 std::vector<BYTE> ReadBytes(const std::wstring& path, ULONGLONG offset, size_t size)
 {
     std::vector<BYTE> bytes(size);

@@ -10,6 +10,8 @@
 namespace card_files
 {
 
+// A Windows path for a file of the build tree.
+std::wstring WindowsPath(const char* unixPath);
 std::vector<BYTE> ReadBytes(const std::wstring& path, ULONGLONG offset, size_t size);
 std::string ReadText(const std::wstring& path);
 std::set<std::wstring> FolderNames(const std::wstring& folder);

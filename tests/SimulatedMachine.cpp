@@ -338,11 +338,3 @@ BOOL WINAPI SimulatedMachine::VerifyVersionInfoW(LPOSVERSIONINFOEXW, DWORD, DWOR
 {
     return s_pCurrent->windowsXPOrLater ? TRUE : Fail(ERROR_OLD_WIN_VERSION);
 }
-
-std::wstring WindowsPath(const char* unixPath)
-{
-    std::wstring path = L"Z:";
-    for (const char* p = unixPath; *p; ++p)
-        path += *p == '/' ? L'\\' : static_cast<wchar_t>(*p);
-    return path;
-}

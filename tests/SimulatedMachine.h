@@ -98,6 +98,3 @@ private:
     std::map<int, int> m_lockAttempts;
     static SimulatedMachine* s_pCurrent;
 };
-
-// A Windows path for a file of the build tree.
-std::wstring WindowsPath(const char* unixPath);

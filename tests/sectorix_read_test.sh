@@ -5,6 +5,7 @@
 # system as drive Z:.
 set -u
 case_name=$1 wine_run=$2 tool=$3 cards=$4 work=$5
+standins=$(dirname "$cards")/standins/telemetry/full
 
 # A hung Wine process fails its case, well before CTest gives up on it.
 export SECTORIX_WINE_TIMEOUT=60
@@ -100,10 +101,10 @@ partial_sector)
     ;;
 bad_arguments)
     run_tool --out "Z:$work/copy.img"
-    expect_failure 2 "give exactly one of --image and --drive"
+    expect_failure 2 "give exactly one of --image, --drive and --telemetry"
     grep -q "^usage: sectorix-read" "$output" || fail "no usage"
     run_tool --image a.img --drive E: --out "Z:$work/copy.img"
-    expect_failure 2 "give exactly one of --image and --drive"
+    expect_failure 2 "give exactly one of --image, --drive and --telemetry"
     run_tool --image "Z:$cards/demo_card.img"
     expect_failure 2 "--out is missing"
     run_tool --image "Z:$cards/demo_card.img" --out "Z:$work/copy.img" --timeout 0
@@ -131,6 +132,25 @@ copies_through_service)
     cmp "$image" "$copy" || fail "the copy differs from the image"
     sha256=$(sha256sum <"$image" | cut -d' ' -f1)
     grep -q "^SHA-256 $sha256" "$output" || fail "the SHA-256 printed is not $sha256"
+    ;;
+copies_laps_from_telemetry)
+    # The stand-in telvane.dll offers the laps of two cards, each made from
+    # its FAT image; every lap is served as the card it was made from.
+    export TELEMETRY_STANDIN_LAPS="Z:$cards/demo_card.mflap;Z:$cards/test_card.mflap"
+    run_tool --telemetry "read-test-$$" --libraries "Z:$standins" --out "Z:$work"
+    [ "$status" -eq 0 ] || fail "exit status $status"
+    for lap in 1:demo_card 2:test_card; do
+        number=${lap%%:*} image=$cards/${lap#*:}.img
+        cmp "$image" "$work/lap-$number-0.img" || fail "lap $number differs from ${lap#*:}.img"
+        grep -q "^lap $number\.0" "$output" || fail "lap $number is not named"
+        sha256=$(sha256sum <"$image" | cut -d' ' -f1)
+        grep -q "^SHA-256 $sha256" "$output" || fail "the SHA-256 of lap $number is not printed"
+    done
+    grep -q "^2 laps copied" "$output" || fail "the laps are not counted"
+    ;;
+telemetry_without_library)
+    run_tool --telemetry "read-test-$$" --libraries "Z:$work" --out "Z:$work"
+    expect_failure 1 "could not be opened"
     ;;
 drive_that_is_not_removable)
     # Wine's prefix has C: and Z:, both fixed drives.

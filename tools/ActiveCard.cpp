@@ -1,6 +1,7 @@
 #include "ActiveCard.h"
 
 #include "Console.h"
+#include "FatLayout.h"
 #include "ToolError.h"
 
 #include "Sectorix/Sectorix.h"
@@ -35,9 +36,16 @@ CActiveCard::~CActiveCard()
     Close();
 }
 
+// A lap served in burst mode is as large as the file system it holds; the
+// link itself answers only for the vehicle's card.
 unsigned long long CActiveCard::Size() const
 {
-    return m_pSource->GetCardSize();
+    if (!m_pSource->IsBurstMode())
+        return m_pSource->GetCardSize();
+    BYTE bootSector[Sectorix::SectorSize];
+    if (!m_pSource->ReadSectorsA(bootSector, 0, 1))
+        return 0;
+    return static_cast<unsigned long long>(FatTotalSectors(bootSector, sizeof(bootSector))) * Sectorix::SectorSize;
 }
 
 bool CActiveCard::Read(BYTE* buffer, DWORD firstSector, UINT count)

@@ -20,18 +20,24 @@ const char UsageText[] =
     "usage: sectorix-read --image FILE --out COPY [--log DIR] [--timeout SECONDS]\n"
     "       sectorix-read --drive E: --out COPY [--log DIR] [--timeout SECONDS]\n"
     "       sectorix-read --drive PhysicalDrive1 --out COPY [--log DIR] [--timeout SECONDS]\n"
+    "       sectorix-read --telemetry LINK --out FOLDER [--libraries DIR] [--log DIR]\n"
+    "                     [--timeout SECONDS]\n"
     "\n"
     "Copies a whole card, sector by sector, through Sectorix.dll to COPY and\n"
-    "prints its size and SHA-256.\n"
+    "prints its size and SHA-256; from a telemetry link, every lap it sends,\n"
+    "each to lap-FIRST-SECOND.img in FOLDER by the lap's numbers.\n"
     "  --image FILE       read a card image file\n"
     "  --drive E:         read the card in a removable drive\n"
     "  --drive PhysicalDrive1\n"
     "                     read the card on a physical disk that the card\n"
     "                     service serves\n"
+    "  --telemetry LINK   take the laps of the Telvane link opened with LINK\n"
+    "  --libraries DIR    folder that holds telvane.dll (default: the search path)\n"
     "  --out COPY         the copy to write (replaced if it exists)\n"
     "  --log DIR          folder of the library's daily log book\n"
     "                     (default: sectorix-logs in the temp folder)\n"
-    "  --timeout SECONDS  how long to wait for the card (default: 10)\n"
+    "  --timeout SECONDS  how long to wait for the card or the first lap\n"
+    "                     (default: 10)\n"
     "exit status: 0 copied, 1 the card could not be read or copied,\n"
     "             2 bad arguments, 3 no card within the timeout\n";
 
@@ -71,6 +77,10 @@ void CCommandLine::Take(const std::wstring& option, const std::wstring& value)
         m_image = value;
     else if (option == L"--drive")
         m_drive = DriveName(value);
+    else if (option == L"--telemetry")
+        m_telemetry = value;
+    else if (option == L"--libraries")
+        m_libraries = value;
     else if (option == L"--out")
         m_copy = value;
     else if (option == L"--log")
@@ -83,8 +93,9 @@ void CCommandLine::Take(const std::wstring& option, const std::wstring& value)
 
 void CCommandLine::Check()
 {
-    if (m_image.empty() == m_drive.empty())
-        throw BadArguments(L"give exactly one of --image and --drive");
+    int sources = !m_image.empty() + !m_drive.empty() + !m_telemetry.empty();
+    if (sources != 1)
+        throw BadArguments(L"give exactly one of --image, --drive and --telemetry");
     if (m_copy.empty())
         throw BadArguments(L"--out is missing");
 }

@@ -5,7 +5,8 @@
 #include <string>
 
 // The options of sectorix-read, checked as a whole: one card source (an
-// image file or a drive), where the copy goes, the log folder and the wait.
+// image file, a drive or the laps of a telemetry link), where the copy
+// goes, the log folder and the wait.
 class CCommandLine
 {
 public:
@@ -17,6 +18,8 @@ public:
     bool WantsHelp() const { return m_bHelp; }
     const std::wstring& Image() const { return m_image; }
     const std::wstring& Drive() const { return m_drive; }
+    const std::wstring& Telemetry() const { return m_telemetry; }
+    const std::wstring& Libraries() const { return m_libraries; }
     const std::wstring& Copy() const { return m_copy; }
     const std::wstring& LogFolder() const { return m_logFolder; }
     DWORD TimeoutSeconds() const { return m_timeoutSeconds; }
@@ -31,6 +34,8 @@ private:
     bool m_bHelp = false;
     std::wstring m_image;
     std::wstring m_drive;
+    std::wstring m_telemetry;
+    std::wstring m_libraries;
     std::wstring m_copy;
     std::wstring m_logFolder;
     DWORD m_timeoutSeconds;

@@ -5,10 +5,13 @@
 
 #include "Sectorix/Sectorix.h"
 #include "Sectorix/SectorixApi.h"
+#include "Sectorix/SectorixTelvane.h"
 
 namespace
 {
 const UINT NotifyMessage = WM_APP + 1;
+const UINT LinkMessage = WM_APP + 2;
+const DWORD LapNumbersTimeout = 5000;
 const DWORD StopTimeout = 5000;
 const DWORD MillisecondsPerSecond = 1000;
 
@@ -80,6 +83,39 @@ CSectorix* CWatchguardSession::WaitForDrive(const std::wstring& drive, DWORD tim
     return WaitForCard([pDrive](CSectorix* pSource) { return pSource == pDrive; }, drive, timeoutSeconds);
 }
 
+// The link's laps announce themselves as a card once the first is stored.
+CSectorix* CWatchguardSession::WaitForLaps(const std::wstring& link, const std::wstring& libraries,
+                                           DWORD timeoutSeconds)
+{
+    if (!libraries.empty() && !::SetDllDirectoryW(libraries.c_str()))
+        throw CToolError(ExitFailed, "cannot look for libraries in " + Utf8(libraries) + ": " +
+                                         SystemMessage(::GetLastError()));
+    if (!m_pWatchguard->EnableTelvane(true, link.c_str(), nullptr, ::GetCurrentThreadId(), nullptr, LinkMessage))
+        throw CToolError(ExitFailed, "the telemetry link " + Utf8(link) +
+                                         " could not be opened (telvane.dll missing, unusable or in use)");
+    auto isTelvane = [](CSectorix* pSource) { return pSource->IsKindOf(RUNTIME_CLASS(CSectorixTelvane)); };
+    return WaitForCard(isTelvane, L"the telemetry link " + link, timeoutSeconds);
+}
+
+LPARAM CWatchguardSession::TakeLapNumbers()
+{
+    if (m_lapsDone.empty() && !PumpUntil([this](const MSG&) { return !m_lapsDone.empty(); }, LapNumbersTimeout))
+        throw CToolError(ExitFailed, "the telemetry link served a lap it did not finish");
+    LPARAM numbers = m_lapsDone.front();
+    m_lapsDone.pop_front();
+    return numbers;
+}
+
+// Keeps the numbers of each finished lap, whatever the tool is waiting for.
+bool CWatchguardSession::Take(const MSG& msg)
+{
+    if (msg.message != LinkMessage)
+        return false;
+    if (msg.wParam == Sectorix::NOTIFY_LAP_DONE)
+        m_lapsDone.push_back(msg.lParam);
+    return true;
+}
+
 CSectorix* CWatchguardSession::WaitForCard(const SourceFilter& accept, const std::wstring& where,
                                            DWORD timeoutSeconds)
 {
@@ -93,16 +129,28 @@ CSectorix* CWatchguardSession::WaitForCard(const SourceFilter& accept, const std
 bool CWatchguardSession::WaitForMediaInserted(const SourceFilter& accept, DWORD timeoutMilliseconds,
                                               CSectorix*& pSource)
 {
+    return PumpUntil(
+        [&](const MSG& msg) {
+            pSource = reinterpret_cast<CSectorix*>(msg.lParam);
+            return msg.message == NotifyMessage && msg.wParam == MediaInserted && accept(pSource);
+        },
+        timeoutMilliseconds);
+}
+
+// Takes this thread's messages until one is found or the time runs out.
+bool CWatchguardSession::PumpUntil(const std::function<bool(const MSG&)>& found, DWORD timeoutMilliseconds)
+{
     DWORD start = ::GetTickCount();
     for (;;)
     {
         MSG msg;
         while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
         {
-            pSource = reinterpret_cast<CSectorix*>(msg.lParam);
-            if (msg.message == NotifyMessage && msg.wParam == MediaInserted && accept(pSource))
+            bool taken = Take(msg);
+            if (found(msg))
                 return true;
-            ::DispatchMessageW(&msg);
+            if (!taken)
+                ::DispatchMessageW(&msg);
         }
         DWORD elapsed = ::GetTickCount() - start;
         if (elapsed >= timeoutMilliseconds)

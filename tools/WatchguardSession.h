@@ -2,6 +2,7 @@
 
 #include "Sectorix/Watchguard.h"
 
+#include <deque>
 #include <functional>
 #include <string>
 
@@ -24,6 +25,13 @@ public:
     // none comes within the time.
     CSectorix* WaitForImage(const std::wstring& path, DWORD timeoutSeconds);
     CSectorix* WaitForDrive(const std::wstring& drive, DWORD timeoutSeconds);
+    // The Telvane source once it has a first lap, its library looked for in
+    // the folder given (or on the search path when it is empty).
+    CSectorix* WaitForLaps(const std::wstring& link, const std::wstring& libraries, DWORD timeoutSeconds);
+    // The numbers of the next lap the link finished, (first << 16) | second,
+    // in the order the laps are served; throws CToolError(ExitFailed) when
+    // none is told in time.
+    LPARAM TakeLapNumbers();
 
     // Throws CToolError(ExitFailed) when the watchguard thread does not end.
     void Stop();
@@ -32,8 +40,11 @@ private:
     typedef std::function<bool(CSectorix*)> SourceFilter;
 
     bool WaitForMediaInserted(const SourceFilter& accept, DWORD timeoutMilliseconds, CSectorix*& pSource);
+    bool PumpUntil(const std::function<bool(const MSG&)>& found, DWORD timeoutMilliseconds);
+    bool Take(const MSG& msg);
     CSectorix* WaitForCard(const SourceFilter& accept, const std::wstring& where, DWORD timeoutSeconds);
     bool TryStop();
 
     CWatchguard* m_pWatchguard = nullptr;
+    std::deque<LPARAM> m_lapsDone;
 };

@@ -38,9 +38,36 @@ std::string CopyCard(CWatchguard* pWatchguard, CSectorix* pSource, const std::ws
            RateText(copier.BytesPerSecond()) + "\nSHA-256 " + copier.Sha256();
 }
 
+std::wstring LapCopyName(const std::wstring& folder, LPARAM numbers)
+{
+    return folder + L"\\lap-" + std::to_wstring(HIWORD(numbers)) + L"-" + std::to_wstring(LOWORD(numbers)) + L".img";
+}
+
+// Each lap the link finishes is served as the card until the burst is over.
+int CopyLaps(CWatchguardSession& session, const CCommandLine& options)
+{
+    const std::wstring& link = options.Telemetry();
+    CSectorix* pSource = session.WaitForLaps(link, options.Libraries(), options.TimeoutSeconds());
+    PrintLine(stdout, "reading the laps of the telemetry link " + Utf8(link));
+    int laps = 0;
+    while (pSource->WaitForBurstData())
+    {
+        LPARAM numbers = session.TakeLapNumbers();
+        std::wstring lap = L"lap " + std::to_wstring(HIWORD(numbers)) + L"." + std::to_wstring(LOWORD(numbers));
+        PrintLine(stdout, Utf8(lap));
+        PrintLine(stdout, CopyCard(session.Watchguard(), pSource, lap, LapCopyName(options.Copy(), numbers)));
+        ++laps;
+    }
+    session.Stop();
+    PrintLine(stdout, std::to_string(laps) + (laps == 1 ? " lap" : " laps") + " copied");
+    return ExitSuccess;
+}
+
 int Run(const CCommandLine& options)
 {
     CWatchguardSession session(options.LogFolder());
+    if (!options.Telemetry().empty())
+        return CopyLaps(session, options);
     bool bImage = !options.Image().empty();
     const std::wstring& where = bImage ? options.Image() : options.Drive();
     CSectorix* pSource = bImage ? session.WaitForImage(where, options.TimeoutSeconds())

@@ -20,6 +20,7 @@ namespace
 const wchar_t WindowClass[] = L"#32770";
 const wchar_t WindowTitle[] = L"Sectorix Watchguard";
 const unsigned short WatchguardErrorCode = 0xFFFE;
+const DWORD TelvaneSyncIndex = 1;
 }
 
 namespace Sectorix
@@ -52,6 +53,10 @@ CWatchguard::~CWatchguard()
         m_pAlertableThread = nullptr;
     }
     CWatchguard::EnableDrives(false);
+    CWatchguard::EnableTelvane(false, nullptr, nullptr, 0, nullptr, 0);
+    CWatchguard::EnableSPIDirect(false, 0, nullptr, 0);
+    CWatchguard::EnableCSM(false);
+    CWatchguard::EnableRT9ABurst(false, nullptr, nullptr, 0, nullptr, 0);
     for (INT_PTR i = 0; i < m_removed.GetSize(); ++i)
         delete m_removed[i];
     m_removed.RemoveAll();
@@ -98,12 +103,14 @@ BOOL CWatchguard::PreTranslateMessage(MSG* pMsg)
 }
 
 // Sleeps until a message arrives, posting delayed messages as they fall due
-// on the way; the thread never polls.
+// and serving the Telvane library's event on the way; the thread never
+// polls. An event that the wait refuses (a handle the library closed) is
+// left out until the next idle pass.
 BOOL CWatchguard::OnIdle(LONG lCount)
 {
     BOOL bResult = CWinThread::OnIdle(lCount);
-    HANDLE waitList[] = { m_evWake };
-    const DWORD nHandles = ARRAYSIZE(waitList);
+    HANDLE waitList[] = { m_evWake, TelvaneSyncObject() };
+    DWORD nHandles = waitList[TelvaneSyncIndex] ? ARRAYSIZE(waitList) : TelvaneSyncIndex;
     for (;;)
     {
         DWORD dwTimeout;
@@ -116,6 +123,10 @@ BOOL CWatchguard::OnIdle(LONG lCount)
             return bResult;
         if (dwResult == WAIT_OBJECT_0 || dwResult == WAIT_TIMEOUT)
             PostDueDelayed();
+        else if (dwResult == WAIT_OBJECT_0 + TelvaneSyncIndex)
+            OnTelvaneSync(waitList[TelvaneSyncIndex]);
+        else if (dwResult == WAIT_FAILED)
+            nHandles = TelvaneSyncIndex;
     }
 }
 

@@ -1,8 +1,12 @@
 #include "watchguard/WatchguardWnd.h"
 
+#include "Sectorix/SectorixRT9ABurst.h"
+#include "Sectorix/SectorixSPIDirect.h"
 #include "Sectorix/SectorixService.h"
+#include "Sectorix/SectorixTelvane.h"
 #include "Sectorix/Watchguard.h"
 #include "sources/DeviceApi.h"
+#include "telemetry/TelemetryLibrary.h"
 #include "watchguard/Logbuch.h"
 #include "watchguard/WatchguardMessages.h"
 
@@ -63,6 +67,9 @@ BEGIN_MESSAGE_MAP(CWatchguardWnd, CWnd)
     ON_WM_TIMER()
     ON_WM_DEVICECHANGE()
     ON_MESSAGE(WM_ENUM_DOSDEVICES, OnEnumerateDosDevices)
+    ON_MESSAGE(WM_TELVANE_STATUS, OnTelvaneStatus)
+    ON_MESSAGE(WM_SPIDIRECT_STATUS, OnSPIDirectStatus)
+    ON_MESSAGE(WM_RT9ABURST_STATUS, OnRT9ABurstStatus)
 END_MESSAGE_MAP()
 
 CWatchguardWnd::CWatchguardWnd(CWatchguard* pWatchguard)
@@ -208,6 +215,22 @@ void CWatchguardWnd::RemoveUnformattedMountPoint(const CString& name)
     mountPoint.Format(L"%s\\", name.GetString());
     CString answer = CSectorixService::ChangeDriveLetter(mountPoint, L"");
     TLogbuch::Instance().WriteFormat(L"Sectorix\t\tRemove mount point %s\t%s", name.GetString(), answer.GetString());
+}
+
+// The telemetry libraries post their status changes here.
+LRESULT CWatchguardWnd::OnTelvaneStatus(WPARAM wParam, LPARAM lParam)
+{
+    return m_pWatchguard->OnWmSPI(RUNTIME_CLASS(CSectorixTelvane), wParam, lParam);
+}
+
+LRESULT CWatchguardWnd::OnSPIDirectStatus(WPARAM wParam, LPARAM lParam)
+{
+    return m_pWatchguard->OnWmSPI(RUNTIME_CLASS(CSectorixSPIDirect), wParam, lParam);
+}
+
+LRESULT CWatchguardWnd::OnRT9ABurstStatus(WPARAM wParam, LPARAM lParam)
+{
+    return m_pWatchguard->OnWmRT9ABurst(RUNTIME_CLASS(CSectorixRT9ABurst), wParam, lParam);
 }
 
 void CWatchguardWnd::PostUnit(WPARAM change, WORD unit)

@@ -23,6 +23,9 @@ protected:
     void OnTimer(UINT_PTR nIDEvent);
     BOOL OnDeviceChange(UINT nEventType, DWORD_PTR dwData);
     LRESULT OnEnumerateDosDevices(WPARAM wParam, LPARAM lParam);
+    LRESULT OnTelvaneStatus(WPARAM wParam, LPARAM lParam);
+    LRESULT OnSPIDirectStatus(WPARAM wParam, LPARAM lParam);
+    LRESULT OnRT9ABurstStatus(WPARAM wParam, LPARAM lParam);
 
     DECLARE_MESSAGE_MAP()
 

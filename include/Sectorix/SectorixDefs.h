@@ -48,4 +48,14 @@ const unsigned short STATUS_CONNECTED = 0xF006;
 const unsigned short STATUS_NOT_CONNECTED = 0x0F03;
 const unsigned short STATUS_CARD_NOT_OPENED = 0x0F04;
 
+// What the telemetry sources post to their notification target in wParam,
+// besides the link status words themselves. lParam: the library's version
+// number; the lap numbers (first << 16 | second); the size of a lap file
+// that was already there.
+const UINT NOTIFY_LAP_STARTED = 0xFE03;
+const UINT NOTIFY_LAP_DONE = 0xFE04;
+const UINT NOTIFY_LAP_FAILED = 0xFE05;
+const UINT NOTIFY_LAP_PRESENT = 0xFE06;
+const UINT NOTIFY_VERSION = 0xFE07;
+
 }

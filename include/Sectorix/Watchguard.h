@@ -55,7 +55,13 @@ public:
     virtual void EnableNotificationMessages(DWORD threadId, HWND window, UINT message);
     virtual void Enable(bool enable);
     virtual bool EnableDrives(bool enable);
+    virtual bool EnableTelvane(bool enable, const wchar_t* first, const wchar_t* second, DWORD threadId, HWND window,
+                               UINT message);
+    virtual bool EnableSPIDirect(bool enable, DWORD threadId, HWND window, UINT message);
+    virtual bool EnableCSM(bool enable);
     virtual bool EnableImageFile(const wchar_t* path);
+    virtual bool EnableRT9ABurst(bool enable, const wchar_t* first, const wchar_t* second, DWORD threadId, HWND window,
+                                 UINT message);
     virtual bool ActivateSectorix(CSectorix* pSource, Sectorix::ActivationMode mode);
 
     void SendNotification(eWatchguardState state, CSectorix* pSource);
@@ -89,6 +95,8 @@ protected:
     void Add(CSectorix* pSource, bool test);
     void OnWmWatchguard(WPARAM wParam, LPARAM lParam);
     void OnWmWatchguardInternal(WPARAM wParam, LPARAM lParam);
+    LRESULT OnWmSPI(CRuntimeClass* pClass, WPARAM wParam, LPARAM lParam);
+    LRESULT OnWmRT9ABurst(CRuntimeClass* pClass, WPARAM wParam, LPARAM lParam);
     void PostDelayed(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam, DWORD delay);
 
     BOOL InitInstance() override;
@@ -101,6 +109,26 @@ protected:
     DECLARE_MESSAGE_MAP()
 
 private:
+    // How an enabling of a telemetry link ended: refused (already enabled,
+    // held elsewhere, no usable library), started, or registered but not
+    // started, which the caller undoes.
+    enum LinkStart
+    {
+        LinkRefused,
+        LinkStarted,
+        LinkStartFailed
+    };
+
+    template <class TSource>
+    LinkStart EnableLink(CWatchguardMutex& mutex, const CString& mutexName, UINT statusMessage, const wchar_t* first,
+                         const wchar_t* second, DWORD threadId, HWND window, UINT message);
+    template <class TSource>
+    void DisableLink(CWatchguardMutex& mutex);
+    template <class TSource>
+    LRESULT RelayStatus(CRuntimeClass* pClass, WPARAM status);
+    HANDLE TelvaneSyncObject();
+    void OnTelvaneSync(HANDLE hSync);
+
     void AddPhysicalDrives();
     void AddRemovableDrives();
     void AddDrive(unsigned char unit);

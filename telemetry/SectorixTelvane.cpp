@@ -1,0 +1,198 @@
+#include "Sectorix/SectorixTelvane.h"
+
+#include "Sectorix/Watchguard.h"
+#include "afx/SingleLock.h"
+#include "afx/WinThread.h"
+#include "telemetry/LapImage.h"
+
+using namespace Sectorix;
+
+IMPLEMENT_DYNAMIC(CSectorixTelvane, CSectorixSPI)
+
+namespace
+{
+const unsigned char NoStep = 0;
+const unsigned char BurstStep = 2;
+const DWORD QueuedStepValue = 1;
+const DWORD CardCodeSuccess = 0x20010000;
+const DWORD CardCodeRestartFailed = 0x20010031;
+const wchar_t* const BoardPCTexts[2][2] = {
+    { L"Verbindung zum BoardPC getrennt.", L"Verbindung zum BoardPC hergestellt." },
+    { L"Disconnected from BoardPC.", L"Connection to BoardPC established." },
+};
+}
+
+CSectorixTelvane::CSectorixTelvane(CWatchguard* pWatchguard)
+    : CSectorixSPI(pWatchguard, L"telvane.dll", TypeTelvane)
+    , m_evStop(FALSE, TRUE)
+    , m_evIdle(TRUE, TRUE)
+    , m_evQueued(FALSE, TRUE)
+    , m_lstQueue(10)
+{
+}
+
+// The burst thread uses the library and the members to its end, so
+// nothing is freed before it has gone.
+CSectorixTelvane::~CSectorixTelvane()
+{
+    m_evStop.SetEvent();
+    ::WaitForSingleObject(m_evIdle, INFINITE);
+    ReleaseLap();
+    delete m_pLapImage;
+}
+
+// Any step but burst mode is the ordinary link, whose connection is the
+// card; a library without burst entries has no step at all.
+void CSectorixTelvane::OnStatusChange(UINT status)
+{
+    CSectorixSPI::OnStatusChange(status);
+    unsigned char step = NoStep;
+    DWORD value = 0;
+    if (!HasBurstEntries() || !m_pfnGetTelvaneStep(&step, &value))
+        step = NoStep;
+    m_bStep = step;
+    m_dwStepValue = value;
+    if (m_bStep == NoStep)
+        return;
+    if (m_bStep == BurstStep)
+        StartBurstThread();
+    else
+        CardInsertRemove(status == STATUS_CONNECTED);
+}
+
+// The stop request is cleared before the thread exists, so that one made
+// while the thread is starting is not lost. A thread that cannot be
+// started leaves the source idle.
+void CSectorixTelvane::StartBurstThread()
+{
+    if (::WaitForSingleObject(m_evIdle, 0) != WAIT_OBJECT_0)
+        return;
+    m_evIdle.ResetEvent();
+    m_evStop.ResetEvent();
+    if (!AfxBeginThread(&_BurstDataEntry, this))
+        m_evIdle.SetEvent();
+}
+
+void CSectorixTelvane::QueueFile(CString path)
+{
+    CSingleLock lock(&m_csQueue, TRUE);
+    if (m_bStep == NoStep)
+    {
+        m_bStep = BurstStep;
+        m_dwStepValue = QueuedStepValue;
+    }
+    m_lstQueue.AddTail(path);
+    CardInsertRemove(true);
+    m_evQueued.SetEvent();
+}
+
+// Serves the oldest finished lap as the card; a lap file that cannot be
+// prepared is skipped. False once no burst runs and nothing is queued.
+bool CSectorixTelvane::WaitForBurstData()
+{
+    for (;;)
+    {
+        ReleaseLap();
+        HANDLE events[] = { m_evIdle, m_evQueued };
+        ::WaitForMultipleObjects(ARRAYSIZE(events), events, FALSE, INFINITE);
+        if (::WaitForSingleObject(m_evQueued, 0) != WAIT_OBJECT_0)
+        {
+            CardInsertRemove(false);
+            return false;
+        }
+        if (!TakeQueuedFile())
+            continue;
+        if (!m_pLapImage)
+            m_pLapImage = new CLapImage;
+        if (PrepareLapFile(m_strLapFile) && PrepareHdrFile())
+            return true;
+    }
+}
+
+// Another waiting thread may have emptied the queue since the event was seen.
+bool CSectorixTelvane::TakeQueuedFile()
+{
+    CSingleLock lock(&m_csQueue, TRUE);
+    if (m_lstQueue.IsEmpty())
+    {
+        m_evQueued.ResetEvent();
+        return false;
+    }
+    m_strLapFile = m_lstQueue.RemoveHead();
+    if (m_lstQueue.IsEmpty())
+        m_evQueued.ResetEvent();
+    return true;
+}
+
+bool CSectorixTelvane::EraseFlashcard()
+{
+    return m_pfnRestartMeasurement() != FALSE;
+}
+
+// The source is a whole record of the program's own length, as the served
+// lap's list block is.
+void CSectorixTelvane::CopyListBlock(const _list_block* source, _list_block* target, WORD targetLength)
+{
+    ::CopyListBlock(source, sizeof(_list_block), target, targetLength);
+}
+
+// A data source of the card library's marks nothing here; without one the
+// vehicle is told to start measuring anew.
+DWORD CSectorixTelvane::SetCardHasBeenRead(void* card)
+{
+    if (card)
+        return CardCodeSuccess;
+    return TelvaneRestartMeasurement() ? CardCodeSuccess : CardCodeRestartFailed;
+}
+
+bool CSectorixTelvane::IsBurstMode()
+{
+    return m_bStep == BurstStep;
+}
+
+// The vehicle computer answers for the link in every mode.
+bool CSectorixTelvane::TelvaneGetStatus(unsigned short* status)
+{
+    *status = STATUS_CONNECTED;
+    return true;
+}
+
+_list_block* CSectorixTelvane::TelvaneGetListBlock()
+{
+    return IsBurstMode() ? &m_listBlock : nullptr;
+}
+
+// The library learns the card's size before the first read.
+bool CSectorixTelvane::Activate()
+{
+    if (!IsBurstMode())
+        GetCardSize();
+    return true;
+}
+
+bool CSectorixTelvane::Deactivate()
+{
+    return true;
+}
+
+CString CSectorixTelvane::GetMediaText(int language)
+{
+    unsigned short status = 0;
+    bool connected = GetLibraryStatus(&status) && status == STATUS_CONNECTED;
+    return BoardPCTexts[language == 0 ? 0 : 1][connected ? 1 : 0];
+}
+
+bool CSectorixTelvane::ReadSectorsA(BYTE* buffer, DWORD firstSector, UINT count)
+{
+    if (!IsBurstMode())
+        return CSectorixSPI::ReadSectorsA(buffer, firstSector, count);
+    return m_pView && m_pLapImage->ReadSectors(buffer, firstSector, count);
+}
+
+bool CSectorixTelvane::ReadSectorsB(BYTE* buffer, UINT count, DWORD* sectors)
+{
+    if (!IsBurstMode())
+        return CSectorixSPI::ReadSectorsB(buffer, count, sectors);
+    static_assert(sizeof(DWORD) == sizeof(uint32_t), "sector numbers");
+    return m_pView && m_pLapImage->ReadSectorList(buffer, count, reinterpret_cast<const uint32_t*>(sectors));
+}
