@@ -45,6 +45,10 @@ UINT CSectorixTelvane::_BurstDataEntry(LPVOID pSource)
 
 // A failure skips the laps of later passes until the board log stores
 // again; the vehicle decides with its error code whether another pass runs.
+// A pass that ends in a failure nothing mended ends the run: the laps it
+// would skip are still on offer, and passing over them again and again
+// would keep the thread, and a host waiting for burst data, going for
+// ever. The next status change tries them again.
 UINT CSectorixTelvane::BurstDataEntry()
 {
     std::vector<BYTE> buffer(ChunkSize);
@@ -55,7 +59,7 @@ UINT CSectorixTelvane::BurstDataEntry()
         if (success)
             success = FetchLaps(buffer.data());
         FetchBoardLog(buffer.data(), success);
-    } while (IsBurstPending(buffer.data()));
+    } while (IsBurstPending(buffer.data()) && success);
     m_evStop.ResetEvent();
     m_evIdle.SetEvent();
     return 0;

@@ -255,6 +255,26 @@ TEST_F(BurstTest, AFailedFetchKeepsThePartForTheNextBurst)
     EXPECT_EQ(lap.bytes, WholeFile(LapFile(lap)));
 }
 
+// The vehicle keeps offering a lap whose file cannot be opened: the burst
+// ends rather than passing over it for ever, and the next one stores it.
+TEST_F(BurstTest, ALapThatCannotBeStoredEndsTheBurstUntilTheNextStatusChange)
+{
+    Lap lap = MakeLap(10, 2, 3, 4, 5000);
+    HANDLE hHeld = ::CreateFileW(LapFile(lap).c_str(), GENERIC_READ, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, hHeld);
+    Offer(lap);
+    StartBurst();
+    ASSERT_TRUE(WaitForPosts(SourceMessage, Sectorix::NOTIFY_LAP_FAILED));
+    bool ended = WaitForBurstEnd();
+    ::CloseHandle(hHeld);
+    ASSERT_TRUE(ended);
+    EXPECT_FALSE(m_pSource->WaitForBurstData());
+
+    StartBurst();
+    ASSERT_TRUE(WaitForPosts(SourceMessage, Sectorix::NOTIFY_LAP_DONE));
+    EXPECT_EQ(lap.bytes, WholeFile(LapFile(lap)));
+}
+
 TEST_F(BurstTest, TheBoardLogIsAppendedFromItsOffsetAndAnewWhenItShrank)
 {
     std::wstring boardLog = m_folder + L"\\BoardPC.log";
