@@ -1,5 +1,8 @@
 #include "TelemetryLink.h"
 
+#include "ScopedLock.h"
+#include "StandinFile.h"
+
 #include <cstring>
 
 namespace
@@ -11,37 +14,6 @@ const BYTE BurstStep = 2;
 const wchar_t LapsVariable[] = L"TELEMETRY_STANDIN_LAPS";
 const wchar_t LapSeparator = L';';
 const std::vector<BYTE> NoLap;
-
-bool ReadWholeFile(const wchar_t* path, std::vector<BYTE>& bytes)
-{
-    HANDLE hFile = ::CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                 FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (hFile == INVALID_HANDLE_VALUE)
-        return false;
-    LARGE_INTEGER size = {};
-    DWORD read = 0;
-    bool bRead = ::GetFileSizeEx(hFile, &size) && size.HighPart == 0;
-    if (bRead)
-    {
-        bytes.resize(size.LowPart);
-        bRead = ::ReadFile(hFile, bytes.data(), size.LowPart, &read, nullptr) && read == size.LowPart;
-    }
-    ::CloseHandle(hFile);
-    return bRead;
-}
-
-// Holds the link's lock for one scope.
-class CLinkLock
-{
-public:
-    explicit CLinkLock(CRITICAL_SECTION& lock) : m_lock(lock) { ::EnterCriticalSection(&m_lock); }
-    ~CLinkLock() { ::LeaveCriticalSection(&m_lock); }
-    CLinkLock(const CLinkLock&) = delete;
-    CLinkLock& operator=(const CLinkLock&) = delete;
-
-private:
-    CRITICAL_SECTION& m_lock;
-};
 } // namespace
 
 CTelemetryLink::CTelemetryLink() : m_hSync(::CreateEventW(nullptr, FALSE, FALSE, nullptr))
@@ -58,7 +30,7 @@ CTelemetryLink::~CTelemetryLink()
 int CTelemetryLink::Control(int op, UINT_PTR value, const void* data)
 {
     namespace ts = TelemetryStandin;
-    CLinkLock lock(m_lock);
+    CScopedLock lock(m_lock);
     switch (op)
     {
     case ts::SetStatus:
@@ -99,13 +71,13 @@ int CTelemetryLink::Control(int op, UINT_PTR value, const void* data)
 
 int CTelemetryLink::InitResult()
 {
-    CLinkLock lock(m_lock);
+    CScopedLock lock(m_lock);
     return m_initResult;
 }
 
 int CTelemetryLink::Start()
 {
-    CLinkLock lock(m_lock);
+    CScopedLock lock(m_lock);
     if (m_startResult && !m_bEnvironmentRead)
         OfferLapsFromEnvironment();
     return m_startResult;
@@ -113,21 +85,21 @@ int CTelemetryLink::Start()
 
 void CTelemetryLink::EnableNotify(HWND window, UINT message)
 {
-    CLinkLock lock(m_lock);
+    CScopedLock lock(m_lock);
     m_hNotifyWnd = window;
     m_nNotifyMsg = message;
 }
 
 WORD CTelemetryLink::Status()
 {
-    CLinkLock lock(m_lock);
+    CScopedLock lock(m_lock);
     return m_status;
 }
 
 // The second value is the number of laps on offer.
 BYTE CTelemetryLink::Step(DWORD* value)
 {
-    CLinkLock lock(m_lock);
+    CScopedLock lock(m_lock);
     *value = static_cast<DWORD>(m_laps.size());
     return m_step;
 }
@@ -135,7 +107,7 @@ BYTE CTelemetryLink::Step(DWORD* value)
 // The burst goes on while a lap or a board log is on offer.
 WORD CTelemetryLink::Error()
 {
-    CLinkLock lock(m_lock);
+    CScopedLock lock(m_lock);
     if (m_bTransferFailed)
     {
         m_bTransferFailed = false;
@@ -148,13 +120,13 @@ WORD CTelemetryLink::Error()
 
 ULONGLONG CTelemetryLink::CardSize()
 {
-    CLinkLock lock(m_lock);
+    CScopedLock lock(m_lock);
     return m_card.size();
 }
 
 bool CTelemetryLink::ReadSectors(BYTE* buffer, DWORD first, UINT count)
 {
-    CLinkLock lock(m_lock);
+    CScopedLock lock(m_lock);
     if (!CardHolds(first, count))
         return false;
     std::memcpy(buffer, m_card.data() + first * SectorSize, count * SectorSize);
@@ -163,7 +135,7 @@ bool CTelemetryLink::ReadSectors(BYTE* buffer, DWORD first, UINT count)
 
 bool CTelemetryLink::ReadSectorList(BYTE* buffer, UINT count, const DWORD* sectors)
 {
-    CLinkLock lock(m_lock);
+    CScopedLock lock(m_lock);
     for (UINT i = 0; i < count; ++i)
     {
         if (!CardHolds(sectors[i], 1))
@@ -175,7 +147,7 @@ bool CTelemetryLink::ReadSectorList(BYTE* buffer, UINT count, const DWORD* secto
 
 bool CTelemetryLink::WriteSectors(const BYTE* buffer, DWORD first, UINT count)
 {
-    CLinkLock lock(m_lock);
+    CScopedLock lock(m_lock);
     if (!CardHolds(first, count))
         return false;
     std::memcpy(m_card.data() + first * SectorSize, buffer, count * SectorSize);
@@ -184,7 +156,7 @@ bool CTelemetryLink::WriteSectors(const BYTE* buffer, DWORD first, UINT count)
 
 bool CTelemetryLink::LapSize(LapInfo* info)
 {
-    CLinkLock lock(m_lock);
+    CScopedLock lock(m_lock);
     if (m_status != StatusConnected || m_laps.empty())
         return false;
     const OfferedLap& lap = m_laps.front();
@@ -196,20 +168,20 @@ bool CTelemetryLink::LapSize(LapInfo* info)
 bool CTelemetryLink::LapData(DWORD offset, DWORD count, BYTE* buffer)
 {
     Delay();
-    CLinkLock lock(m_lock);
+    CScopedLock lock(m_lock);
     return Fetch(m_laps.empty() ? NoLap : m_laps.front().bytes, offset, count, buffer);
 }
 
 void CTelemetryLink::EndLap()
 {
-    CLinkLock lock(m_lock);
+    CScopedLock lock(m_lock);
     if (!m_laps.empty())
         m_laps.pop_front();
 }
 
 bool CTelemetryLink::LogSize(LapInfo* info)
 {
-    CLinkLock lock(m_lock);
+    CScopedLock lock(m_lock);
     if (m_status != StatusConnected)
         return false;
     info->size = static_cast<DWORD>(m_boardLog.size());
@@ -219,14 +191,14 @@ bool CTelemetryLink::LogSize(LapInfo* info)
 bool CTelemetryLink::LogData(DWORD offset, DWORD count, BYTE* buffer)
 {
     Delay();
-    CLinkLock lock(m_lock);
+    CScopedLock lock(m_lock);
     return Fetch(m_boardLog, offset, count, buffer);
 }
 
 // The board starts a new, empty log once the whole one was taken.
 void CTelemetryLink::EndLog()
 {
-    CLinkLock lock(m_lock);
+    CScopedLock lock(m_lock);
     m_boardLog.clear();
 }
 
@@ -292,7 +264,7 @@ void CTelemetryLink::Delay()
 {
     DWORD delay = 0;
     {
-        CLinkLock lock(m_lock);
+        CScopedLock lock(m_lock);
         delay = m_fetchDelay;
     }
     ::Sleep(delay);

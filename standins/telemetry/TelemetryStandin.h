@@ -1,21 +1,15 @@
 #pragma once
 
 // The control entry of the stand-in telemetry libraries (telvane.dll,
-// SpiDirect.dll, RT9Burst.DLL). Tests load a stand-in themselves (so that its
-// state outlives the product's own reference) and steer it through this one
-// entry; the product never looks it up. Each loaded file name is a library
-// of its own with its own state.
+// SpiDirect.dll, RT9Burst.DLL).
 
-#include <windows.h>
-
-#include <string>
+#include "StandinControl.h"
 
 namespace TelemetryStandin
 {
 
-// int op, UINT_PTR value, const void* data.
-typedef int(WINAPI* ControlProc)(int, UINT_PTR, const void*);
-const char ControlName[] = "_StandinControl@12";
+using Standin::Control;
+using Standin::ControlProc;
 
 // The first word of the version record.
 const DWORD Version = 0x00020100;
@@ -89,14 +83,7 @@ struct Lap
 // as passed ("null" for none), the message in hex, other numbers in decimal.
 inline std::wstring Calls(ControlProc control)
 {
-    std::wstring calls(control(GetCalls, 0, nullptr), L'\0');
-    control(GetCalls, calls.size() + 1, &calls[0]);
-    return calls;
-}
-
-inline ControlProc Control(HMODULE library)
-{
-    return reinterpret_cast<ControlProc>(reinterpret_cast<void*>(::GetProcAddress(library, ControlName)));
+    return Standin::Calls(control, GetCalls);
 }
 
 } // namespace TelemetryStandin
