@@ -38,10 +38,12 @@ bench: build
 	SECTORIX_WINE_TIMEOUT=300 $(RUN_BUILD)/wine-run $(RUN_BUILD)/bin/bench_lap.exe $(RUN_BUILD)/cards/test_card.img
 
 # `make demo` copies the demo card, a FAT image that the build makes with
-# mkfs.vfat and mcopy, through Sectorix.dll with sectorix-read under Wine,
-# three times: from the image file, from physical disk 0 as the stand-in card
-# service serves it, and as a lap that the stand-in telvane.dll sends over
-# the telemetry link. Each time the copy must equal the image byte for byte.
+# mkfs.vfat and mcopy, through Sectorix.dll under Wine, four times: with
+# sectorix-read from the image file, from physical disk 0 as the stand-in
+# card service serves it, and as a lap that the stand-in telvane.dll sends
+# over the telemetry link; and with sectorix-flat, through the flat
+# functions only, from the card service's disk. Each time the copy must
+# equal the image byte for byte.
 DEMO_CARD := $(RUN_BUILD)/cards/demo_card.img
 DEMO_LAPS := $(RUN_BUILD)/cards/demo_laps
 
@@ -60,9 +62,14 @@ demo: build
 	    $(RUN_BUILD)/wine-run $(RUN_BUILD)/bin/sectorix-read.exe --telemetry demo \
 	    --libraries Z:$(abspath $(RUN_BUILD))/standins/telemetry/full --out $(DEMO_LAPS)
 	cmp $(DEMO_CARD) $(DEMO_LAPS)/lap-1-0.img
-	@echo "all three copies equal the card image byte for byte:"
+	scripts/with-card-service $(RUN_BUILD)/wine-run $(RUN_BUILD)/bin/sectorix-card-service.exe \
+	    --disk 0=$(DEMO_CARD) -- \
+	    env SECTORIX_WINE_STREAM=1 $(RUN_BUILD)/wine-run $(RUN_BUILD)/bin/sectorix-flat.exe \
+	    --timeout 20 --out $(RUN_BUILD)/cards/demo_card-flat-copy.img
+	cmp $(DEMO_CARD) $(RUN_BUILD)/cards/demo_card-flat-copy.img
+	@echo "all four copies equal the card image byte for byte:"
 	sha256sum $(DEMO_CARD) $(RUN_BUILD)/cards/demo_card-copy.img $(RUN_BUILD)/cards/demo_card-service-copy.img \
-	    $(DEMO_LAPS)/lap-1-0.img
+	    $(DEMO_LAPS)/lap-1-0.img $(RUN_BUILD)/cards/demo_card-flat-copy.img
 
 clean:
 	rm -rf $(BUILD)

@@ -1,13 +1,5 @@
 #pragma once
 
-#include "Sectorix/SectorixService.h"
-
-class CWatchguard;
-
-extern "C"
-{
-CWatchguard* WINAPI InitWatchguard();
-CWatchguard* WINAPI GetWatchguard();
-bool WINAPI SetLogFolder(const wchar_t* folder);
-eDeleteArpEntryResult WINAPI DeleteArpEntry(DWORD address);
-}
+// The flat stdcall functions as the library defines them. Their exported
+// names, decorated with the argument bytes, come from Sectorix.def.
+#include "Sectorix/SectorixFlat.h"

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "CardReader.h"
+
 #include "Sectorix/Watchguard.h"
 
 #include <string>
@@ -8,21 +10,20 @@ class CSectorix;
 
 // A source made the active one and its card opened the way a telemetry host
 // opens it; closed and deactivated again when the object goes.
-class CActiveCard
+class CActiveCard : public CCardReader
 {
 public:
     // Throws CToolError(ExitFailed) when the source cannot be activated or
     // its card not opened; where names the card in the message.
     CActiveCard(CWatchguard* pWatchguard, CSectorix* pSource, const std::wstring& where);
-    ~CActiveCard();
+    ~CActiveCard() override;
 
     CActiveCard(const CActiveCard&) = delete;
     CActiveCard& operator=(const CActiveCard&) = delete;
 
-    const std::wstring& Where() const { return m_where; }
-    unsigned long long Size() const;
-    // Reads count whole sectors into a sector-aligned buffer.
-    bool Read(BYTE* buffer, DWORD firstSector, UINT count);
+    const std::wstring& Where() const override { return m_where; }
+    unsigned long long Size() const override;
+    bool Read(BYTE* buffer, DWORD firstSector, UINT count) override;
 
 private:
     void Open();

@@ -1,6 +1,6 @@
 #include "CardCopier.h"
 
-#include "ActiveCard.h"
+#include "CardReader.h"
 #include "Console.h"
 #include "ProgressLine.h"
 #include "Sha256.h"
@@ -8,6 +8,7 @@
 
 #include "Sectorix/SectorixDefs.h"
 
+#include <cstdio>
 #include <memory>
 
 using Sectorix::SectorSize;
@@ -17,6 +18,8 @@ namespace
 const UINT SectorsPerRequest = 64;
 // Sector numbers are 32 bits wide in every read request.
 const unsigned long long MaxSectors = 1ull << 32;
+const double BytesPerMegabyte = 1e6;
+const int RateTextSize = 32;
 
 void FreePages(BYTE* pPages)
 {
@@ -36,7 +39,7 @@ Pages AllocatePages(size_t bytes)
 }
 }
 
-CCardCopier::CCardCopier(CActiveCard& card)
+CCardCopier::CCardCopier(CCardReader& card)
     : m_card(card)
 {
 }
@@ -125,4 +128,12 @@ void CCardCopier::Write(HANDLE hCopy, const BYTE* buffer, DWORD bytes, const std
     if (written != bytes)
         throw CToolError(ExitFailed, "cannot write the copy " + Utf8(path) + ": the disk took only " +
                                          std::to_string(written) + " of " + std::to_string(bytes) + " bytes");
+}
+
+std::string CCardCopier::Report(const std::wstring& path) const
+{
+    char rate[RateTextSize];
+    std::snprintf(rate, sizeof(rate), "%.1f MB/s", m_rate / BytesPerMegabyte);
+    return "copied " + std::to_string(m_bytes) + " bytes (" + std::to_string(m_bytes / SectorSize) + " sectors) to " +
+           Utf8(path) + " at " + rate + "\nSHA-256 " + m_sha256;
 }

@@ -16,15 +16,6 @@
 namespace
 {
 const char ToolName[] = "sectorix-read: ";
-const double BytesPerMegabyte = 1e6;
-const int RateTextSize = 32;
-
-std::string RateText(double bytesPerSecond)
-{
-    char text[RateTextSize];
-    std::snprintf(text, sizeof(text), "%.1f MB/s", bytesPerSecond / BytesPerMegabyte);
-    return text;
-}
 
 // The card is closed and deactivated before the watchguard stops.
 std::string CopyCard(CWatchguard* pWatchguard, CSectorix* pSource, const std::wstring& where,
@@ -33,9 +24,7 @@ std::string CopyCard(CWatchguard* pWatchguard, CSectorix* pSource, const std::ws
     CActiveCard card(pWatchguard, pSource, where);
     CCardCopier copier(card);
     copier.CopyTo(copy);
-    return "copied " + std::to_string(copier.Bytes()) + " bytes (" +
-           std::to_string(copier.Bytes() / Sectorix::SectorSize) + " sectors) to " + Utf8(copy) + " at " +
-           RateText(copier.BytesPerSecond()) + "\nSHA-256 " + copier.Sha256();
+    return copier.Report(copy);
 }
 
 std::wstring LapCopyName(const std::wstring& folder, LPARAM numbers)

@@ -16,6 +16,7 @@ class CSectorix;
 namespace Sectorix
 {
 class CWatchguardWnd;
+class CFlatStatus;
 }
 
 // The library's own user-interface thread: it owns every card source, keeps
@@ -24,6 +25,7 @@ class SECTORIX_API CWatchguard : public CWinThread
 {
     DECLARE_DYNCREATE(CWatchguard)
     friend class Sectorix::CWatchguardWnd;
+    friend class Sectorix::CFlatStatus;
 
 public:
     // Holds one kind of source for this process across the machine: a named

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <windows.h>
+
+class CSectorix;
+class CWatchguard;
+
+namespace Sectorix
+{
+
+// getTelvaneStatus: for a host that never asked for the watchguard, the
+// watchguard started with its drives and the wait for a card in one of
+// them; for every host, the status query of the active source.
+class CFlatStatus
+{
+public:
+    enum WaitEnd
+    {
+        CardFound,
+        Terminated,
+        QuitReceived
+    };
+
+    // The watchguard with its drive sources, its notifications aimed at
+    // the calling thread as FlatNotifyMessage; null if it did not start.
+    static CWatchguard* Start();
+    // Takes the calling thread's messages until a card is announced (its
+    // source is then activated), the wait is terminated (the watchguard's
+    // thread is then told to end), or WM_QUIT arrives.
+    static WaitEnd WaitForCard(CWatchguard* pWatchguard);
+    // The active source's status, or STATUS_NOT_CONNECTED without one.
+    static void Query(CWatchguard* pWatchguard, unsigned short* status);
+
+private:
+    static void DropStaleNotifications();
+    static void PrintMediaText(CSectorix* pSource);
+};
+
+}

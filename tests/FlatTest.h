@@ -1,0 +1,49 @@
+#pragma once
+
+#include "Sectorix/SectorixFlat.h"
+
+#include <windows.h>
+
+#include <string>
+
+// What the flat tests share: the calling host's standard output, and the
+// flat status call with a bound on its wait.
+namespace flat_test
+{
+
+// Takes over standard output (file descriptor 1, which the library's
+// wide-character printf writes to) until the object goes.
+class StdoutCapture
+{
+public:
+    StdoutCapture();
+    ~StdoutCapture();
+
+    StdoutCapture(const StdoutCapture&) = delete;
+    StdoutCapture& operator=(const StdoutCapture&) = delete;
+
+    std::string Text() const;
+    // How often the text occurs in what was written so far.
+    size_t Count(const std::string& part) const;
+
+private:
+    std::wstring m_path;
+    int m_saved = -1;
+};
+
+struct StatusResult
+{
+    int answer;
+    bool terminated;
+};
+
+// getTelvaneStatus; a wait that finds no card within the bound is ended
+// with getTelvaneStatusTerminate from another thread, so that a missed card
+// fails the test instead of hanging it.
+StatusResult BoundedStatus(unsigned short* status, DWORD bound);
+
+// Takes this thread's notifications of the flat wait until one of the state
+// arrives or the time runs out, without dispatching anything else.
+bool WaitForNotification(WPARAM state, DWORD bound, LPARAM* source = nullptr);
+
+}
