@@ -1,5 +1,6 @@
 #include "Sectorix/SectorixTelvane.h"
 
+#include "Sectorix/CSMDLL.h"
 #include "Sectorix/Watchguard.h"
 #include "afx/SingleLock.h"
 #include "afx/WinThread.h"
@@ -14,7 +15,6 @@ namespace
 const unsigned char NoStep = 0;
 const unsigned char BurstStep = 2;
 const DWORD QueuedStepValue = 1;
-const DWORD CardCodeSuccess = 0x20010000;
 const DWORD CardCodeRestartFailed = 0x20010031;
 const wchar_t* const BoardPCTexts[2][2] = {
     { L"Verbindung zum BoardPC getrennt.", L"Verbindung zum BoardPC hergestellt." },
@@ -141,8 +141,8 @@ void CSectorixTelvane::CopyListBlock(const _list_block* source, _list_block* tar
 DWORD CSectorixTelvane::SetCardHasBeenRead(void* card)
 {
     if (card)
-        return CardCodeSuccess;
-    return TelvaneRestartMeasurement() ? CardCodeSuccess : CardCodeRestartFailed;
+        return CARDLIB_SUCCESS;
+    return TelvaneRestartMeasurement() ? CARDLIB_SUCCESS : CardCodeRestartFailed;
 }
 
 bool CSectorixTelvane::IsBurstMode()

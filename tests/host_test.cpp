@@ -123,3 +123,20 @@ TEST(Host, FlatDeleteArpEntryAsksTheCardService)
     EXPECT_TRUE(service.Stop());
     EXPECT_EQ(-2, pfnDeleteArpEntry(0x1401A8C0));
 }
+
+// The choice holds until it is unloaded; the library is loaded only on use.
+TEST(Host, FlatCardLibrarySelectionKeepsTheFirstChoiceUntilUnloaded)
+{
+    auto select = Resolve<PFN_SelectCSMDLL>("SelectCSMDLL", 4);
+    auto unload = Resolve<PFN_UnloadCSMDLL>("UnloadCSMDLL", 0);
+    ASSERT_TRUE(select && unload);
+    EXPECT_TRUE(select(L"cmrecdll.dll"));
+    EXPECT_FALSE(select(L"CMDLL.DLL"));
+    EXPECT_FALSE(select(nullptr));
+    unload();
+    EXPECT_FALSE(select(L"C:\\CMDLL.DLL"));
+    EXPECT_TRUE(select(nullptr));
+    EXPECT_TRUE(select(L"CMDLL.DLL"));
+    unload();
+    unload();
+}

@@ -101,13 +101,6 @@ bool CWatchguard::EnableSPIDirect(bool enable, DWORD threadId, HWND window, UINT
     return start == LinkStarted;
 }
 
-// Card-reader drives come with the card library's binding; until then the
-// kind cannot be enabled.
-bool CWatchguard::EnableCSM(bool)
-{
-    return false;
-}
-
 bool CWatchguard::EnableRT9ABurst(bool enable, const wchar_t* first, const wchar_t* second, DWORD threadId,
                                   HWND window, UINT message)
 {

@@ -23,6 +23,8 @@ public:
     virtual bool Activate() = 0;
     virtual bool Deactivate();
     virtual CWatchguard* Watchguard();
+    virtual eSectorixError InitializeCard(const wchar_t* initFile, bool format, DWORD* libraryCode);
+    virtual DWORD SetCardHasBeenRead(void* dataSource);
     virtual unsigned long long GetCardSize() = 0;
     virtual bool ReadSectorsA(BYTE* buffer, DWORD firstSector, UINT count) = 0;
     virtual bool ReadSectorsB(BYTE* buffer, UINT count, DWORD* sectors) = 0;
@@ -43,6 +45,7 @@ public:
     bool IsActive() const { return m_bActive; }
     bool IsHotPlugged() const { return m_bHotPlugged; }
     bool isValid() const { return m_dwRemoved == 0; }
+    bool FormatCardProgress(DWORD& progress, bool& pastStart, bool cancel);
 
 protected:
     CSectorix(CWatchguard* pWatchguard, eSectorixType type);
@@ -53,4 +56,5 @@ protected:
     bool m_bActive = false;
     bool m_bHotPlugged = false;
     eSectorixType m_eType;
+    volatile bool m_bFormatting = false;
 };

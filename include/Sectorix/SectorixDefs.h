@@ -29,6 +29,16 @@ enum eSectorixType
     TypeImageFile = 20
 };
 
+// How a card initialisation ended; the card library's own code goes with it.
+enum eSectorixError
+{
+    ErrorNone = 0,
+    ErrorMount = 1,
+    ErrorReadInit = 2,
+    ErrorInitCard = 3,
+    ErrorVerify = 4
+};
+
 namespace Sectorix
 {
 

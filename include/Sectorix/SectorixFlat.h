@@ -157,6 +157,11 @@ SECTORIX_FLAT_API bool WINAPI SetLogFolder(const WCHAR* folder);
 /* Asks the card service to delete an ARP entry (IPv4 address in network
  * order). */
 SECTORIX_FLAT_API LONG WINAPI DeleteArpEntry(DWORD address);
+/* Chooses the card library, "CMDLL.DLL" (the default, also for null) or
+ * "CMRECDLL.DLL" in any case and without a folder; true when that library
+ * is the chosen one. A choice stays until UnloadCSMDLL. */
+SECTORIX_FLAT_API bool WINAPI SelectCSMDLL(const WCHAR* library);
+SECTORIX_FLAT_API void WINAPI UnloadCSMDLL(void);
 
 /* For hosts that load the DLL late, resolving the decorated names. */
 typedef CWatchguard*(WINAPI* PFN_InitWatchguard)(void);
@@ -187,6 +192,8 @@ typedef int(WINAPI* PFN_deinitTelvaneCommunication)(void);
 typedef int(WINAPI* PFN_getSectorixType)(unsigned short*);
 typedef bool(WINAPI* PFN_SetLogFolder)(const WCHAR*);
 typedef LONG(WINAPI* PFN_DeleteArpEntry)(DWORD);
+typedef bool(WINAPI* PFN_SelectCSMDLL)(const WCHAR*);
+typedef void(WINAPI* PFN_UnloadCSMDLL)(void);
 
 #ifdef __cplusplus
 }

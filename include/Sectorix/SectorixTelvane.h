@@ -24,7 +24,7 @@ public:
     void QueueFile(CString path);
     bool EraseFlashcard();
     void CopyListBlock(const _list_block* source, _list_block* target, WORD targetLength);
-    DWORD SetCardHasBeenRead(void* card);
+    DWORD SetCardHasBeenRead(void* card) override;
 
     bool IsBurstMode() override;
     bool WaitForBurstData() override;

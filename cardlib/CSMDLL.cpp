@@ -1,0 +1,162 @@
+#include "Sectorix/CSMDLL.h"
+
+#include "Sectorix/CMDLLApi.h"
+#include "Sectorix/CMRECDLL.h"
+#include "cardlib/InitRecords.h"
+#include "cardlib/WholeFile.h"
+
+#include <cwchar>
+#include <new>
+#include <vector>
+
+using namespace Sectorix;
+
+IMPLEMENT_DYNAMIC(CCSMDLL, CObject)
+
+CCSMDLL* CCSMDLL::s_pCSMDLL = nullptr;
+
+namespace
+{
+const wchar_t CmdllName[] = L"CMDLL.DLL";
+const wchar_t CmrecName[] = L"CMRECDLL.DLL";
+}
+
+CCSMDLL::CCSMDLL(const wchar_t* path)
+    : m_strPath(path)
+{
+}
+
+CCSMDLL::~CCSMDLL()
+{
+    EndFormatThread();
+    if (m_hModule)
+        ::FreeLibrary(m_hModule);
+}
+
+// Only the two whole file names select a binding, in any case; the answer
+// compares the stored name exactly, so a second choice never replaces the
+// first until Unload.
+bool CCSMDLL::SelectCSMDLL(const wchar_t* path)
+{
+    const wchar_t* name = path ? path : CmdllName;
+    if (!s_pCSMDLL)
+    {
+        if (_wcsicmp(name, CmdllName) == 0)
+            s_pCSMDLL = new (std::nothrow) CCMDLLApi(name);
+        else if (_wcsicmp(name, CmrecName) == 0)
+            s_pCSMDLL = new (std::nothrow) CCMRECDLL(name);
+    }
+    return s_pCSMDLL && s_pCSMDLL->m_strPath == name;
+}
+
+// A library that could not be loaded is tried again on the next call.
+CCSMDLL* CCSMDLL::GetCSMDLL()
+{
+    if (!s_pCSMDLL)
+        SelectCSMDLL(nullptr);
+    CCSMDLL* pCSMDLL = s_pCSMDLL;
+    if (!pCSMDLL || pCSMDLL->m_bValid)
+        return pCSMDLL;
+    pCSMDLL->m_bValid = pCSMDLL->Load();
+    if (!pCSMDLL->m_bValid && pCSMDLL->m_hModule)
+    {
+        ::FreeLibrary(pCSMDLL->m_hModule);
+        pCSMDLL->m_hModule = nullptr;
+    }
+    return pCSMDLL;
+}
+
+// A format still running is stopped first: its thread uses the binding and
+// the library.
+void CCSMDLL::Unload()
+{
+    if (!s_pCSMDLL)
+        return;
+    s_pCSMDLL->m_bCancel = true;
+    s_pCSMDLL->EndFormatThread();
+    delete s_pCSMDLL;
+    s_pCSMDLL = nullptr;
+}
+
+bool CCSMDLL::Load()
+{
+    m_hModule = ::LoadLibraryW(m_strPath);
+    return m_hModule != nullptr;
+}
+
+// Files whose records run past their end count as unreadable.
+bool CCSMDLL::VerifyCard(const wchar_t* fileA, const wchar_t* fileB)
+{
+    std::vector<BYTE> a;
+    std::vector<BYTE> b;
+    return ReadWholeFile(fileA, a) && ReadWholeFile(fileB, b) &&
+           CardInit::RecordsFoundIn(a.data(), a.size(), b.data(), b.size());
+}
+
+// A format begun before the last one was collected is not started: the
+// running one keeps its thread and its result. A thread that cannot be
+// started ends the format at once as failed.
+void CCSMDLL::AsyncFormatCardBegin()
+{
+    if (m_hThread)
+    {
+        if (::WaitForSingleObject(m_hThread, 0) != WAIT_OBJECT_0)
+            return;
+        EndFormatThread();
+    }
+    StartFormat();
+    m_dwResult = CARDLIB_SUCCESS;
+    m_hThread = ::CreateThread(nullptr, 0, AsyncFormatThreadProc, this, CREATE_SUSPENDED, nullptr);
+    if (m_hThread)
+        ::ResumeThread(m_hThread);
+    else
+        m_dwResult = CARDLIB_FORMAT_FAILED;
+}
+
+// The cancel request made before the thread runs is kept: the thread does
+// not clear what AsyncFormatCardBegin cleared already.
+DWORD WINAPI CCSMDLL::AsyncFormatThreadProc(void* pParam)
+{
+    CCSMDLL* pCSMDLL = static_cast<CCSMDLL*>(pParam);
+    pCSMDLL->m_dwResult = pCSMDLL->AsyncFormatCard();
+    return 0;
+}
+
+bool CCSMDLL::AsyncFormatProgress(DWORD& progress, bool& pastStart, bool cancel)
+{
+    progress = m_dwProgress;
+    pastStart = m_bPastStart;
+    if (cancel)
+        m_bCancel = true;
+    return !m_hThread || ::WaitForSingleObject(m_hThread, 0) == WAIT_OBJECT_0;
+}
+
+// Called early, it waits for the format to end rather than close a handle
+// that AsyncFormatProgress still waits on.
+DWORD CCSMDLL::AsyncFormatResult()
+{
+    EndFormatThread();
+    return m_dwResult;
+}
+
+DWORD CCSMDLL::FormatCard()
+{
+    StartFormat();
+    return AsyncFormatCard();
+}
+
+void CCSMDLL::StartFormat()
+{
+    m_bCancel = false;
+    m_bPastStart = false;
+    m_dwProgress = 0;
+}
+
+void CCSMDLL::EndFormatThread()
+{
+    if (!m_hThread)
+        return;
+    ::WaitForSingleObject(m_hThread, INFINITE);
+    ::CloseHandle(m_hThread);
+    m_hThread = nullptr;
+}

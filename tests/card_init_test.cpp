@@ -1,0 +1,337 @@
+// Card initialisation through the stand-in card libraries, the CSM drive
+// sources and their enabling under the machine-wide lock.
+#include "CardLibraryTest.h"
+
+#include "cardlib/InitRecords.h"
+#include "sources/SectorixCSM.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+namespace cs = CardLibStandin;
+using namespace init_files;
+using namespace testing_helpers;
+
+namespace
+{
+const DWORD Success = 0x20010000;
+const size_t ImageSize = 1 << 20;
+const DWORD MediumSize = 8192;
+
+Bytes InitFile()
+{
+    Bytes configuration = Filled(86, 7);
+    Bytes extra = Filled(301, 0x90);
+    return Join({ Record(0x100, configuration, CardInit::Checksum(configuration.data(), 86)),
+                  Record(0x400, extra, CardInit::Checksum(extra.data(), 301)), Record(0x0600, Filled(3, 0)) });
+}
+
+class CardInitTest : public CardLibraryTest
+{
+protected:
+    // The image file as the active source, opened as a host opens it, and
+    // as the stand-in's card.
+    CSectorix* ActiveImage(const std::wstring& image)
+    {
+        if (!m_pWatchguard->EnableImageFile(image.c_str()) || !m_notifications.WaitForCount(1))
+            return nullptr;
+        CSectorix* pSource = m_notifications.Snapshot().back().source;
+        m_notifications.Clear();
+        Cmdll(cs::SetCardImage, 0, image.c_str());
+        unsigned short status = 0;
+        if (!m_pWatchguard->ActivateSectorix(pSource, Sectorix::SetActive) || !pSource->TelvaneGetStatus(&status))
+            return nullptr;
+        return pSource;
+    }
+
+    // The read-back file that cmdllDoReadCard1 was given.
+    std::wstring ReadBackFile()
+    {
+        std::wstring calls = CmdllCalls();
+        size_t at = calls.find(L"_cmdllDoReadCard1(*TELVANE,");
+        if (at == std::wstring::npos)
+            return std::wstring();
+        at += wcslen(L"_cmdllDoReadCard1(*TELVANE,");
+        return calls.substr(at, calls.find(L')', at) - at);
+    }
+
+    eSectorixError Initialize(CSectorix* pSource, DWORD& code, bool format = false)
+    {
+        code = 0xBEEF;
+        return pSource->InitializeCard(File(L"card.init", InitFile()).c_str(), format, &code);
+    }
+};
+
+class CSMTest : public CardInitTest
+{
+protected:
+    void SetUp() override
+    {
+        CardInitTest::SetUp();
+        const WORD sockets[] = { 1, 2 };
+        Cmdll(cs::SetSockets, 2, sockets);
+        SelectCMDLL();
+    }
+
+    CSectorixCSM* Drive(DWORD drive)
+    {
+        return static_cast<CSectorixCSM*>(m_pWatchguard->Find(RUNTIME_CLASS(CSectorixCSM), drive));
+    }
+
+    void RunWatchTimer() { (m_pWatchguard->*&WatchguardAccess::OnWatchTimer)(); }
+
+    size_t Count(eWatchguardState state)
+    {
+        size_t count = 0;
+        for (const Notification& seen : m_notifications.Snapshot())
+            count += seen.state == state;
+        return count;
+    }
+};
+
+int RunProbe(const std::wstring& folder)
+{
+    wchar_t path[MAX_PATH];
+    ::GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring exe = path;
+    exe = exe.substr(0, exe.find_last_of(L'\\') + 1) + L"csm_probe.exe";
+    std::wstring commandLine = L"\"" + exe + L"\" \"" + folder + L"\"";
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process = {};
+    if (!::CreateProcessW(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                          &process))
+        return -1;
+    DWORD exitCode = STILL_ACTIVE;
+    if (::WaitForSingleObject(process.hProcess, 20000) == WAIT_OBJECT_0)
+        ::GetExitCodeProcess(process.hProcess, &exitCode);
+    else
+        ::TerminateProcess(process.hProcess, 99);
+    ::CloseHandle(process.hThread);
+    ::CloseHandle(process.hProcess);
+    return static_cast<int>(exitCode);
+}
+}
+
+TEST_F(CardInitTest, FormatsInitialisesAndVerifiesACardImageThroughCMDLL)
+{
+    std::wstring image = File(L"card.img", Bytes(ImageSize, 0x5A));
+    CSectorix* pSource = ActiveImage(image);
+    ASSERT_NE(nullptr, pSource);
+    SelectCMDLL();
+    DWORD code = 0;
+    ASSERT_EQ(ErrorNone, Initialize(pSource, code, true)) << CmdllCalls();
+    EXPECT_EQ(0u, code);
+    Bytes init = InitFile();
+    Bytes card = card_files::ReadBytes(image, 0, ImageSize);
+    ASSERT_EQ(ImageSize, card.size());
+    EXPECT_EQ(Bytes({ static_cast<uint8_t>(init.size()), static_cast<uint8_t>(init.size() >> 8), 0, 0 }),
+              Bytes(card.begin(), card.begin() + 4));
+    EXPECT_EQ(init, Bytes(card.begin() + 4, card.begin() + 4 + static_cast<std::ptrdiff_t>(init.size())));
+    EXPECT_TRUE(std::all_of(card.begin() + 4 + static_cast<std::ptrdiff_t>(init.size()), card.end(),
+                            [](BYTE b) { return b == 0xFF; }));
+    std::wstring calls = CmdllCalls();
+    EXPECT_NE(std::wstring::npos, calls.find(L"_cmdllMountDataSource(*TELVANE,1)\ncmdllDoInitCard(")) << calls;
+    EXPECT_NE(std::wstring::npos, calls.find(L"cmdllUnmountDataSource(5ec70001)")) << calls;
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, ::GetFileAttributesW(ReadBackFile().c_str()));
+}
+
+TEST_F(CardInitTest, FormatsInitialisesAndVerifiesTheRecorderThroughCMREC)
+{
+    std::wstring image = File(L"card.img", Bytes(ImageSize, 0x5A));
+    CSectorix* pSource = ActiveImage(image);
+    ASSERT_NE(nullptr, pSource);
+    SelectCMREC();
+    DWORD code = 0;
+    ASSERT_EQ(ErrorNone, Initialize(pSource, code, true)) << CmrecCalls();
+    EXPECT_EQ(0u, code);
+    Bytes configuration(86);
+    Cmrec(cs::GetConfig, 0, configuration.data());
+    EXPECT_EQ(Filled(86, 7), configuration);
+    std::wstring calls = CmrecCalls();
+    EXPECT_EQ(0u, calls.find(L"cmrecInitFormat()\ncmrecDoFormat(0,100)\n")) << calls;
+    EXPECT_NE(std::wstring::npos, calls.find(L"cmrecExitFormat()\ncmrecInitCard(301)\ncmrecReadConfig()\n"))
+        << calls;
+    EXPECT_EQ(Bytes(ImageSize, 0x5A), card_files::ReadBytes(image, 0, ImageSize));
+}
+
+TEST_F(CardInitTest, EachFailingStepEndsTheRunWithItsResultAndCleansUp)
+{
+    CSectorix* pSource = ActiveImage(File(L"card.img", Bytes(ImageSize, 0xFF)));
+    ASSERT_NE(nullptr, pSource);
+    SelectCMDLL();
+    struct Step
+    {
+        const wchar_t* entry;
+        DWORD answer;
+        eSectorixError result;
+        const wchar_t* lastCall;
+    };
+    const Step steps[] = {
+        { L"cmdllMountDataSource", 0x2001000A, ErrorMount, L"_cmdllMountDataSource(*TELVANE,0)\n" },
+        { L"cmdllDoInitCard", 0x2001000F, ErrorMount, L"cmdllUnmountDataSource(5ec70001)\n" },
+        { L"cmdllDoInitCard", 0x20010009, ErrorInitCard, L"cmdllUnmountDataSource(5ec70001)\n" },
+        { L"cmdllDoReadCard1", 0x20010005, ErrorReadInit, L"cmdllUnmountDataSource(5ec70001)\n" },
+    };
+    for (const Step& step : steps)
+    {
+        Cmdll(cs::ClearCalls);
+        Cmdll(cs::SetAnswer, step.answer, step.entry);
+        DWORD code = 0;
+        EXPECT_EQ(step.result, Initialize(pSource, code)) << step.entry;
+        EXPECT_EQ(LOWORD(step.answer), code) << step.entry;
+        std::wstring calls = CmdllCalls();
+        EXPECT_EQ(calls.size() - wcslen(step.lastCall), calls.rfind(step.lastCall)) << calls;
+        Cmdll(cs::ClearAnswer, 0, step.entry);
+    }
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, ::GetFileAttributesW(ReadBackFile().c_str()));
+
+    Bytes extra = Record(0x0200, Filled(2, 0));
+    Cmdll(cs::AppendOnReadBack, extra.size(), extra.data());
+    DWORD code = 0;
+    EXPECT_EQ(ErrorVerify, Initialize(pSource, code));
+    EXPECT_EQ(0u, code);
+
+    CCSMDLL::Unload();
+    ::FreeLibrary(m_hCmdll);
+    m_hCmdll = nullptr;
+    ASSERT_TRUE(::SetDllDirectoryW(m_folder.c_str()));
+    EXPECT_EQ(ErrorMount, Initialize(pSource, code));
+    EXPECT_EQ(1u, code);
+}
+
+TEST_F(CardInitTest, FormatProgressIsSeenOnlyWhileTheSourceFormats)
+{
+    Cmdll(cs::SetCardImage, 0, File(L"card.img", Bytes(ImageSize, 0xFF)).c_str());
+    SelectCMDLL();
+    CMemoryCard* pCard = new CMemoryCard(m_pWatchguard, 1000 * 512);
+    Register(m_pWatchguard, pCard);
+    ASSERT_TRUE(m_pWatchguard->ActivateSectorix(pCard, Sectorix::SetActive));
+    DWORD progress = 77;
+    bool pastStart = true;
+    EXPECT_FALSE(pCard->FormatCardProgress(progress, pastStart, false));
+    EXPECT_EQ(77u, progress);
+    EXPECT_TRUE(pastStart);
+
+    pCard->m_holdAt = 2;
+    eSectorixError result = ErrorVerify;
+    DWORD code = 0;
+    std::thread initializer([&] { result = Initialize(pCard, code, true); });
+    ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(pCard->m_evHeld, WaitBound));
+    EXPECT_TRUE(pCard->FormatCardProgress(progress, pastStart, true));
+    EXPECT_EQ(12u, progress);
+    EXPECT_FALSE(pastStart);
+    pCard->m_evRelease.SetEvent();
+    initializer.join();
+    EXPECT_EQ(ErrorNone, result);
+    EXPECT_EQ(3u, pCard->m_writes.size());
+    EXPECT_FALSE(pCard->FormatCardProgress(progress, pastStart, false));
+}
+
+TEST_F(CardInitTest, CardHasBeenReadReachesOnlyCMDLLAndOnlyWithADataSource)
+{
+    CTestSource* pSource = new CTestSource(m_pWatchguard, 0);
+    Register(m_pWatchguard, pSource);
+    SelectCMDLL();
+    Cmdll(cs::ClearCalls);
+    EXPECT_EQ(Success, pSource->SetCardHasBeenRead(nullptr));
+    EXPECT_EQ(L"", CmdllCalls());
+    Cmdll(cs::SetAnswer, 0x20010003, L"cmdllCardHasBeenRead");
+    EXPECT_EQ(0x20010003u, pSource->SetCardHasBeenRead(reinterpret_cast<void*>(0x1234)));
+    EXPECT_EQ(L"cmdllCardHasBeenRead(1234)\n", CmdllCalls());
+    CCSMDLL::Unload();
+    SelectCMREC();
+    EXPECT_NE(Success, pSource->SetCardHasBeenRead(reinterpret_cast<void*>(0x1234)));
+}
+
+TEST_F(CSMTest, MediaComeAndGoOnceEachAndTheSourceOffersNoSectors)
+{
+    Cmdll(cs::InsertMedium, 2, &MediumSize);
+    ASSERT_TRUE(m_pWatchguard->EnableCSM(true));
+    ASSERT_TRUE(m_notifications.WaitForCount(1));
+    CSectorixCSM* pDrive = Drive(2);
+    ASSERT_NE(nullptr, pDrive);
+    EXPECT_EQ(pDrive, m_notifications.Snapshot()[0].source);
+    EXPECT_TRUE(pDrive->isFor(2));
+    EXPECT_FALSE(Drive(1)->isFor(2));
+    EXPECT_EQ(nullptr, Drive(3));
+    RunWatchTimer();
+    RunWatchTimer();
+    EXPECT_EQ(MediumSize, pDrive->GetCardSize());
+    EXPECT_STREQ(L"Medium in CSM-OmniDrive/SoftDrive eingelegt.", pDrive->GetMediaText(0));
+    EXPECT_STREQ(L"Media inserted in CSM-OmniDrive/SoftDrive.", pDrive->GetMediaText(1));
+    BYTE sector[512] = { 0x33 };
+    EXPECT_FALSE(pDrive->ReadSectorsA(sector, 0, 1));
+    EXPECT_EQ(0x33, sector[0]);
+
+    Cmdll(cs::RemoveMedium, 2);
+    RunWatchTimer();
+    RunWatchTimer();
+    ASSERT_TRUE(m_notifications.WaitForCount(2));
+    ::Sleep(100);
+    EXPECT_EQ(1u, Count(MediaInserted));
+    EXPECT_EQ(1u, Count(MediaRemoved));
+    EXPECT_EQ(pDrive, m_notifications.Snapshot()[1].source);
+    EXPECT_STREQ(L"Media removed from CSM-OmniDrive/SoftDrive.", pDrive->GetMediaText(1));
+    EXPECT_STREQ(L"Medium aus CSM-OmniDrive/SoftDrive entfernt.", pDrive->GetMediaText(0));
+}
+
+TEST_F(CSMTest, InitialisationOfADriveMountsWithoutADataSourceName)
+{
+    Cmdll(cs::SetCardImage, 0, File(L"card.img", Bytes(ImageSize, 0xFF)).c_str());
+    ASSERT_TRUE(m_pWatchguard->EnableCSM(true));
+    CSectorixCSM* pDrive = Drive(1);
+    ASSERT_NE(nullptr, pDrive);
+    EXPECT_EQ(nullptr, pDrive->GetCSMDataSourceName());
+    Cmdll(cs::ClearCalls);
+    DWORD code = 0;
+    EXPECT_EQ(ErrorNone, Initialize(pDrive, code));
+    EXPECT_EQ(0u, CmdllCalls().find(L"_cmdllMountDataSource(null,0)")) << CmdllCalls();
+}
+
+TEST_F(CSMTest, EnablingTwiceRegistersEveryDriveTwiceAndDisablingRemovesThemAll)
+{
+    Cmdll(cs::InsertMedium, 0, &MediumSize);
+    ASSERT_TRUE(m_pWatchguard->EnableCSM(true));
+    ASSERT_TRUE(m_pWatchguard->EnableCSM(true));
+    ASSERT_TRUE(m_notifications.WaitForCount(2));
+    std::vector<Notification> seen = m_notifications.Snapshot();
+    EXPECT_EQ(MediaInserted, seen[1].state);
+    EXPECT_NE(seen[0].source, seen[1].source);
+    EXPECT_TRUE(seen[1].source->isFor(0));
+    EXPECT_TRUE(m_pWatchguard->LockStateCSM().isOwned());
+
+    EXPECT_TRUE(m_pWatchguard->EnableCSM(false));
+    for (DWORD drive = 0; drive < 3; ++drive)
+        EXPECT_EQ(nullptr, Drive(drive)) << drive;
+    EXPECT_FALSE(seen[0].source->isValid());
+    EXPECT_FALSE(seen[1].source->isValid());
+    EXPECT_TRUE(m_pWatchguard->LockStateCSM().isOwned());
+    EXPECT_TRUE(m_pWatchguard->EnableCSM(false));
+    EXPECT_FALSE(m_pWatchguard->LockStateCSM().isOwned());
+}
+
+TEST_F(CSMTest, AnotherLibraryOrNoDriveLeavesTheKindHeldWithoutSources)
+{
+    CCSMDLL::Unload();
+    SelectCMREC();
+    EXPECT_FALSE(m_pWatchguard->EnableCSM(true));
+    EXPECT_TRUE(m_pWatchguard->LockStateCSM().isOwned());
+    EXPECT_EQ(nullptr, Drive(0));
+    EXPECT_TRUE(m_pWatchguard->EnableCSM(false));
+
+    CCSMDLL::Unload();
+    SelectCMDLL();
+    Cmdll(cs::SetSockets, 0, nullptr);
+    EXPECT_FALSE(m_pWatchguard->EnableCSM(true));
+    EXPECT_TRUE(m_pWatchguard->LockStateCSM().isOwned());
+}
+
+TEST_F(CSMTest, OnlyOneProcessHoldsTheDrives)
+{
+    ASSERT_TRUE(m_pWatchguard->EnableCSM(true));
+    EXPECT_EQ(1, RunProbe(VariantFolder()));
+    EXPECT_TRUE(m_pWatchguard->EnableCSM(false));
+    EXPECT_EQ(0, RunProbe(VariantFolder()));
+}
