@@ -43,9 +43,13 @@ bench: build
 # card service serves it, and as a lap that the stand-in telvane.dll sends
 # over the telemetry link; and with sectorix-flat, through the flat
 # functions only, from the card service's disk. Each time the copy must
-# equal the image byte for byte.
+# equal the image byte for byte. Then it formats and initialises a copy of
+# the demo card through the stand-in CMDLL.DLL: the card's bytes must hold
+# the init file at its start, as the stand-in keeps it, and 0xFF after it.
 DEMO_CARD := $(RUN_BUILD)/cards/demo_card.img
 DEMO_LAPS := $(RUN_BUILD)/cards/demo_laps
+DEMO_INIT_CARD := $(RUN_BUILD)/cards/demo_init_card.img
+DEMO_INIT := $(RUN_BUILD)/cards/demo.init
 
 demo: build
 	if [ "$(RUN_BUILD)" = "$(BUILD64)" ]; then $(MAKE) build64; fi
@@ -70,6 +74,16 @@ demo: build
 	@echo "all four copies equal the card image byte for byte:"
 	sha256sum $(DEMO_CARD) $(RUN_BUILD)/cards/demo_card-copy.img $(RUN_BUILD)/cards/demo_card-service-copy.img \
 	    $(DEMO_LAPS)/lap-1-0.img $(RUN_BUILD)/cards/demo_card-flat-copy.img
+	cp $(DEMO_CARD) $(DEMO_INIT_CARD)
+	printf '\001\001\000\000\016\000\000\000Sectorix demo\n\002\001\000\000\004\000\000\000demo' >$(DEMO_INIT)
+	SECTORIX_WINE_STREAM=1 CARDLIB_STANDIN_CARD=Z:$(abspath $(DEMO_INIT_CARD)) \
+	    $(RUN_BUILD)/wine-run $(RUN_BUILD)/bin/sectorix-read.exe --image $(DEMO_INIT_CARD) --init $(DEMO_INIT) \
+	    --format --libraries Z:$(abspath $(RUN_BUILD))/standins/cardlib/full
+	! cmp -s $(DEMO_CARD) $(DEMO_INIT_CARD)
+	tail -c +5 $(DEMO_INIT_CARD) | head -c $$(stat -c %s $(DEMO_INIT)) | cmp - $(DEMO_INIT)
+	test $$(tail -c +$$((5 + $$(stat -c %s $(DEMO_INIT)))) $(DEMO_INIT_CARD) | tr -d '\377' | wc -c) -eq 0
+	@echo "the initialised card: the init file's $$(stat -c %s $(DEMO_INIT)) bytes after their count, 0xFF to its end:"
+	od -A d -t x1 $(DEMO_INIT_CARD) | head -4
 
 clean:
 	rm -rf $(BUILD)

@@ -6,6 +6,7 @@
 set -u
 case_name=$1 wine_run=$2 tool=$3 cards=$4 work=$5
 standins=$(dirname "$cards")/standins/telemetry/full
+card_libraries=$(dirname "$cards")/standins/cardlib/full
 
 # A hung Wine process fails its case, well before CTest gives up on it.
 export SECTORIX_WINE_TIMEOUT=60
@@ -43,6 +44,14 @@ expect_copy_of() {
     grep -q "^copied $size bytes" "$output" || fail "the size printed is not $size bytes"
     sha256=$(sha256sum <"$image" | cut -d' ' -f1)
     grep -q "^SHA-256 $sha256" "$output" || fail "the SHA-256 printed is not $sha256"
+}
+
+# A copy of the demo card and an init file of two records, as the stand-in
+# CMDLL.DLL keeps it on the card: a byte count, then the records.
+make_init_card() {
+    card=$work/card.img init=$work/card.init
+    cp "$cards/demo_card.img" "$card"
+    printf '\001\001\000\000\004\000\000\000init\002\001\000\000\002\000\000\000ok' >"$init"
 }
 
 case $case_name in
@@ -116,6 +125,31 @@ bad_arguments)
     run_tool --help
     [ "$status" -eq 0 ] || fail "--help exits with $status"
     grep -q "^usage: sectorix-read" "$output" || fail "--help shows no usage"
+    ;;
+initialises_card)
+    make_init_card
+    CARDLIB_STANDIN_CARD="Z:$card" run_tool --image "Z:$card" --init "Z:$init" --format --libraries "Z:$card_libraries"
+    [ "$status" -eq 0 ] || fail "exit status $status"
+    grep -q "100 %" "$output" || fail "the format's progress line never reached 100 %"
+    grep -q "^init file written, read back and verified both ways" "$output" || fail "no verification"
+    size=$(stat -c %s "$init")
+    [ "$(head -c 4 "$card" | od -A n -t u4 | tr -d ' ')" -eq "$size" ] || fail "the card holds no init of $size bytes"
+    tail -c +5 "$card" | head -c "$size" | cmp - "$init" || fail "the card's init differs from the file"
+    [ "$(tail -c +$((5 + size)) "$card" | tr -d '\377' | wc -c)" -eq 0 ] || fail "the card was not overwritten with 0xFF"
+    ;;
+init_failures_say_which_step)
+    make_init_card
+    run_tool --image "Z:$card" --init "Z:$init" --libraries "Z:$card_libraries"
+    expect_failure 1 "the card library could not mount the card (library code 0x0002)"
+    cmp "$cards/demo_card.img" "$card" || fail "the card changed"
+    run_tool --image "Z:$card" --init "Z:$init" --libraries "Z:$work"
+    expect_failure 1 "CMDLL.DLL cannot be loaded"
+    run_tool --image "Z:$card" --init "Z:$init" --library OTHER.DLL
+    expect_failure 2 "the card library is CMDLL.DLL or CMRECDLL.DLL, not OTHER.DLL"
+    run_tool --image "Z:$card" --init "Z:$init" --out "Z:$work/copy.img"
+    expect_failure 2 "--init initialises the card of --image or --drive and writes no copy"
+    run_tool --image "Z:$card" --out "Z:$work/copy.img" --format
+    expect_failure 2 "--format and --library go with --init"
     ;;
 copies_through_service)
     # The stand-in card service serves the demo card as physical disk 0; the

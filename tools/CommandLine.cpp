@@ -22,23 +22,34 @@ const char UsageText[] =
     "       sectorix-read --drive PhysicalDrive1 --out COPY [--log DIR] [--timeout SECONDS]\n"
     "       sectorix-read --telemetry LINK --out FOLDER [--libraries DIR] [--log DIR]\n"
     "                     [--timeout SECONDS]\n"
+    "       sectorix-read --image FILE | --drive E: --init INIT [--format]\n"
+    "                     [--library CMDLL.DLL | CMRECDLL.DLL] [--libraries DIR]\n"
+    "                     [--log DIR] [--timeout SECONDS]\n"
     "\n"
     "Copies a whole card, sector by sector, through Sectorix.dll to COPY and\n"
     "prints its size and SHA-256; from a telemetry link, every lap it sends,\n"
-    "each to lap-FIRST-SECOND.img in FOLDER by the lap's numbers.\n"
+    "each to lap-FIRST-SECOND.img in FOLDER by the lap's numbers. With --init,\n"
+    "initialises the card instead through the card library: formats it if\n"
+    "asked (Ctrl+C cancels the format), writes INIT, reads it back and\n"
+    "verifies it.\n"
     "  --image FILE       read a card image file\n"
     "  --drive E:         read the card in a removable drive\n"
     "  --drive PhysicalDrive1\n"
     "                     read the card on a physical disk that the card\n"
     "                     service serves\n"
     "  --telemetry LINK   take the laps of the Telvane link opened with LINK\n"
-    "  --libraries DIR    folder that holds telvane.dll (default: the search path)\n"
+    "  --libraries DIR    folder that holds telvane.dll or the card library\n"
+    "                     (default: the search path)\n"
     "  --out COPY         the copy to write (replaced if it exists)\n"
+    "  --init INIT        the card init file to write to the card\n"
+    "  --format           overwrite the whole card before writing INIT\n"
+    "  --library NAME     the card library, CMDLL.DLL (default) or CMRECDLL.DLL\n"
     "  --log DIR          folder of the library's daily log book\n"
     "                     (default: sectorix-logs in the temp folder)\n"
     "  --timeout SECONDS  how long to wait for the card or the first lap\n"
     "                     (default: 10)\n"
-    "exit status: 0 copied, 1 the card could not be read or copied,\n"
+    "exit status: 0 copied (or initialised), 1 the card could not be read or\n"
+    "             copied (or initialised, or its format was cancelled),\n"
     "             2 bad arguments, 3 no card within the timeout\n";
 
 CToolError BadArguments(const std::wstring& reason)
@@ -58,6 +69,11 @@ CCommandLine::CCommandLine(int argc, wchar_t* argv[])
         {
             m_bHelp = true;
             return;
+        }
+        if (option == L"--format")
+        {
+            m_bFormat = true;
+            continue;
         }
         if (i + 1 == argc)
             throw BadArguments(option.rfind(L"--", 0) == 0 ? option + L" needs a value" : L"unexpected " + option);
@@ -83,6 +99,10 @@ void CCommandLine::Take(const std::wstring& option, const std::wstring& value)
         m_libraries = value;
     else if (option == L"--out")
         m_copy = value;
+    else if (option == L"--init")
+        m_initFile = value;
+    else if (option == L"--library")
+        m_library = value;
     else if (option == L"--log")
         m_logFolder = value;
     else if (option == L"--timeout")
@@ -96,8 +116,16 @@ void CCommandLine::Check()
     int sources = !m_image.empty() + !m_drive.empty() + !m_telemetry.empty();
     if (sources != 1)
         throw BadArguments(L"give exactly one of --image, --drive and --telemetry");
-    if (m_copy.empty())
-        throw BadArguments(L"--out is missing");
+    if (m_initFile.empty())
+    {
+        if (m_copy.empty())
+            throw BadArguments(L"--out is missing");
+        if (m_bFormat || !m_library.empty())
+            throw BadArguments(L"--format and --library go with --init");
+        return;
+    }
+    if (!m_telemetry.empty() || !m_copy.empty())
+        throw BadArguments(L"--init initialises the card of --image or --drive and writes no copy");
 }
 
 // "e", "e:" and "E:" all name drive E:; "PhysicalDrive1" and

@@ -6,7 +6,8 @@
 
 // The options of sectorix-read, checked as a whole: one card source (an
 // image file, a drive or the laps of a telemetry link), where the copy
-// goes, the log folder and the wait.
+// goes, or the init file that the card library writes to the card instead,
+// the log folder and the wait.
 class CCommandLine
 {
 public:
@@ -21,6 +22,9 @@ public:
     const std::wstring& Telemetry() const { return m_telemetry; }
     const std::wstring& Libraries() const { return m_libraries; }
     const std::wstring& Copy() const { return m_copy; }
+    const std::wstring& InitFile() const { return m_initFile; }
+    const std::wstring& Library() const { return m_library; }
+    bool Format() const { return m_bFormat; }
     const std::wstring& LogFolder() const { return m_logFolder; }
     DWORD TimeoutSeconds() const { return m_timeoutSeconds; }
 
@@ -37,6 +41,9 @@ private:
     std::wstring m_telemetry;
     std::wstring m_libraries;
     std::wstring m_copy;
+    std::wstring m_initFile;
+    std::wstring m_library;
+    bool m_bFormat = false;
     std::wstring m_logFolder;
     DWORD m_timeoutSeconds;
 };

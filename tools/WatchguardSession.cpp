@@ -87,14 +87,19 @@ CSectorix* CWatchguardSession::WaitForDrive(const std::wstring& drive, DWORD tim
 CSectorix* CWatchguardSession::WaitForLaps(const std::wstring& link, const std::wstring& libraries,
                                            DWORD timeoutSeconds)
 {
-    if (!libraries.empty() && !::SetDllDirectoryW(libraries.c_str()))
-        throw CToolError(ExitFailed, "cannot look for libraries in " + Utf8(libraries) + ": " +
-                                         SystemMessage(::GetLastError()));
+    SearchLibrariesIn(libraries);
     if (!m_pWatchguard->EnableTelvane(true, link.c_str(), nullptr, ::GetCurrentThreadId(), nullptr, LinkMessage))
         throw CToolError(ExitFailed, "the telemetry link " + Utf8(link) +
                                          " could not be opened (telvane.dll missing, unusable or in use)");
     auto isTelvane = [](CSectorix* pSource) { return pSource->IsKindOf(RUNTIME_CLASS(CSectorixTelvane)); };
     return WaitForCard(isTelvane, L"the telemetry link " + link, timeoutSeconds);
+}
+
+void CWatchguardSession::SearchLibrariesIn(const std::wstring& folder)
+{
+    if (!folder.empty() && !::SetDllDirectoryW(folder.c_str()))
+        throw CToolError(ExitFailed, "cannot look for libraries in " + Utf8(folder) + ": " +
+                                         SystemMessage(::GetLastError()));
 }
 
 LPARAM CWatchguardSession::TakeLapNumbers()

@@ -32,6 +32,9 @@ public:
     // in the order the laps are served; throws CToolError(ExitFailed) when
     // none is told in time.
     LPARAM TakeLapNumbers();
+    // Outside libraries are looked for in the folder first (none: the
+    // search path alone); throws CToolError(ExitFailed) when it cannot be.
+    void SearchLibrariesIn(const std::wstring& folder);
 
     // Throws CToolError(ExitFailed) when the watchguard thread does not end.
     void Stop();

@@ -3,11 +3,13 @@
 // checked against the card.
 #include "ActiveCard.h"
 #include "CardCopier.h"
+#include "CardInitializer.h"
 #include "CommandLine.h"
 #include "Console.h"
 #include "ToolError.h"
 #include "WatchguardSession.h"
 
+#include "Sectorix/CSMDLL.h"
 #include "Sectorix/SectorixService.h"
 
 #include <cstdio>
@@ -16,6 +18,7 @@
 namespace
 {
 const char ToolName[] = "sectorix-read: ";
+const wchar_t DefaultCardLibrary[] = L"CMDLL.DLL";
 
 // The card is closed and deactivated before the watchguard stops.
 std::string CopyCard(CWatchguard* pWatchguard, CSectorix* pSource, const std::wstring& where,
@@ -52,6 +55,27 @@ int CopyLaps(CWatchguardSession& session, const CCommandLine& options)
     return ExitSuccess;
 }
 
+// The card is opened as for a copy, and closed and deactivated before the
+// watchguard stops; the card library goes last.
+int InitializeCard(CWatchguardSession& session, CSectorix* pSource, const std::wstring& where,
+                   const CCommandLine& options)
+{
+    std::wstring library = options.Library().empty() ? DefaultCardLibrary : options.Library();
+    session.SearchLibrariesIn(options.Libraries());
+    if (!CCSMDLL::SelectCSMDLL(library.c_str()))
+        throw CToolError(ExitBadArguments, "the card library is CMDLL.DLL or CMRECDLL.DLL, not " + Utf8(library));
+    if (!CCSMDLL::GetCSMDLL()->isValid())
+        throw CToolError(ExitFailed, Utf8(library) + " cannot be loaded or lacks entries it needs");
+    {
+        CActiveCard card(session.Watchguard(), pSource, where);
+        PrintLine(stdout, "initialising the card in " + Utf8(where) + " through " + Utf8(library));
+        CCardInitializer(pSource, options.InitFile(), options.Format()).Run();
+    }
+    session.Stop();
+    CCSMDLL::Unload();
+    return ExitSuccess;
+}
+
 int Run(const CCommandLine& options)
 {
     CWatchguardSession session(options.LogFolder());
@@ -61,6 +85,8 @@ int Run(const CCommandLine& options)
     const std::wstring& where = bImage ? options.Image() : options.Drive();
     CSectorix* pSource = bImage ? session.WaitForImage(where, options.TimeoutSeconds())
                                 : session.WaitForDrive(where, options.TimeoutSeconds());
+    if (!options.InitFile().empty())
+        return InitializeCard(session, pSource, where, options);
     bool bService = pSource->IsKindOf(RUNTIME_CLASS(CSectorixService));
     PrintLine(stdout, "reading the card in " + Utf8(where) + (bService ? " through the card service" : ""));
     std::string report = CopyCard(session.Watchguard(), pSource, where, options.Copy());
