@@ -36,6 +36,7 @@ bench: build
 	$(RUN_BUILD)/wine-run $(RUN_BUILD)/bin/bench_image.exe $(RUN_BUILD)/cards/bench_card.img
 	SECTORIX_WINE_TIMEOUT=300 $(RUN_BUILD)/wine-run $(RUN_BUILD)/bin/bench_service.exe $(RUN_BUILD)/cards/bench_card.img
 	SECTORIX_WINE_TIMEOUT=300 $(RUN_BUILD)/wine-run $(RUN_BUILD)/bin/bench_lap.exe $(RUN_BUILD)/cards/test_card.img
+	SECTORIX_WINE_TIMEOUT=300 $(RUN_BUILD)/wine-run $(RUN_BUILD)/bin/bench_cardlib.exe $(RUN_BUILD)/cards/bench_card.img
 
 # `make demo` copies the demo card, a FAT image that the build makes with
 # mkfs.vfat and mcopy, through Sectorix.dll under Wine, four times: with
