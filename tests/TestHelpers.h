@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
 #include <vector>
 
 namespace testing_helpers
@@ -100,6 +101,32 @@ private:
     CEvent m_evChanged;
     std::vector<Notification> m_seen;
 };
+
+// Runs lock_probe.exe, which lies beside the test, with the arguments given
+// (quoted as they must be) and answers its exit code; a probe that does not
+// end in time is ended and answers 99.
+inline int RunLockProbe(const std::wstring& arguments)
+{
+    wchar_t path[MAX_PATH];
+    ::GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring exe = path;
+    exe = exe.substr(0, exe.find_last_of(L'\\') + 1) + L"lock_probe.exe";
+    std::wstring commandLine = L"\"" + exe + L"\" " + arguments;
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process = {};
+    if (!::CreateProcessW(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                          &process))
+        return -1;
+    DWORD exitCode = STILL_ACTIVE;
+    if (::WaitForSingleObject(process.hProcess, 20000) == WAIT_OBJECT_0)
+        ::GetExitCodeProcess(process.hProcess, &exitCode);
+    else
+        ::TerminateProcess(process.hProcess, 99);
+    ::CloseHandle(process.hThread);
+    ::CloseHandle(process.hProcess);
+    return static_cast<int>(exitCode);
+}
 
 inline HWND CreateMessageWindow()
 {

@@ -90,28 +90,6 @@ protected:
     }
 };
 
-int RunProbe(const std::wstring& folder)
-{
-    wchar_t path[MAX_PATH];
-    ::GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring exe = path;
-    exe = exe.substr(0, exe.find_last_of(L'\\') + 1) + L"csm_probe.exe";
-    std::wstring commandLine = L"\"" + exe + L"\" \"" + folder + L"\"";
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION process = {};
-    if (!::CreateProcessW(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                          &process))
-        return -1;
-    DWORD exitCode = STILL_ACTIVE;
-    if (::WaitForSingleObject(process.hProcess, 20000) == WAIT_OBJECT_0)
-        ::GetExitCodeProcess(process.hProcess, &exitCode);
-    else
-        ::TerminateProcess(process.hProcess, 99);
-    ::CloseHandle(process.hThread);
-    ::CloseHandle(process.hProcess);
-    return static_cast<int>(exitCode);
-}
 }
 
 TEST_F(CardInitTest, FormatsInitialisesAndVerifiesACardImageThroughCMDLL)
@@ -331,7 +309,7 @@ TEST_F(CSMTest, AnotherLibraryOrNoDriveLeavesTheKindHeldWithoutSources)
 TEST_F(CSMTest, OnlyOneProcessHoldsTheDrives)
 {
     ASSERT_TRUE(m_pWatchguard->EnableCSM(true));
-    EXPECT_EQ(1, RunProbe(VariantFolder()));
+    EXPECT_EQ(1, RunLockProbe(L"csm \"" + VariantFolder() + L"\""));
     EXPECT_TRUE(m_pWatchguard->EnableCSM(false));
-    EXPECT_EQ(0, RunProbe(VariantFolder()));
+    EXPECT_EQ(0, RunLockProbe(L"csm \"" + VariantFolder() + L"\""));
 }

@@ -248,30 +248,8 @@ TEST_F(DrivesTest, DriveNamesFindTheirSources)
 
 TEST_F(DrivesTest, SecondProcessCannotEnableDrivesWhileTheFirstHoldsThem)
 {
-    wchar_t path[MAX_PATH];
-    ::GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring probe = path;
-    probe = probe.substr(0, probe.find_last_of(L'\\') + 1) + L"drives_probe.exe";
-    auto runProbe = [&]() -> DWORD {
-        STARTUPINFOW startup = {};
-        startup.cb = sizeof(startup);
-        PROCESS_INFORMATION process = {};
-        std::wstring commandLine = L"\"" + probe + L"\"";
-        if (!::CreateProcessW(probe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                              &startup, &process))
-            return MAXDWORD;
-        DWORD exitCode = MAXDWORD;
-        if (::WaitForSingleObject(process.hProcess, 2 * WaitBound) == WAIT_OBJECT_0)
-            ::GetExitCodeProcess(process.hProcess, &exitCode);
-        else
-            ::TerminateProcess(process.hProcess, MAXDWORD);
-        ::CloseHandle(process.hProcess);
-        ::CloseHandle(process.hThread);
-        return exitCode;
-    };
-
     ASSERT_TRUE(m_pWatchguard->EnableDrives(true));
-    EXPECT_EQ(1u, runProbe());
+    EXPECT_EQ(1, RunLockProbe(L"drives"));
     ASSERT_TRUE(m_pWatchguard->EnableDrives(false));
-    EXPECT_EQ(0u, runProbe());
+    EXPECT_EQ(0, RunLockProbe(L"drives"));
 }

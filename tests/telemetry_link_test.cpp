@@ -217,25 +217,7 @@ TEST_F(TelvaneLinkTest, TheSameFirstStringInAnotherProcessIsRefused)
 {
     ASSERT_TRUE(EnableTelvane());
     auto probe = [this](const std::wstring& first) {
-        wchar_t path[MAX_PATH];
-        ::GetModuleFileNameW(nullptr, path, MAX_PATH);
-        std::wstring exe = path;
-        exe = exe.substr(0, exe.find_last_of(L'\\') + 1) + L"telemetry_probe.exe";
-        std::wstring commandLine = L"\"" + exe + L"\" \"" + StandinFolder() + L"\" \"" + first + L"\"";
-        STARTUPINFOW startup = {};
-        startup.cb = sizeof(startup);
-        PROCESS_INFORMATION process = {};
-        if (!::CreateProcessW(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                              &process))
-            return -1;
-        DWORD exitCode = STILL_ACTIVE;
-        if (::WaitForSingleObject(process.hProcess, 20000) == WAIT_OBJECT_0)
-            ::GetExitCodeProcess(process.hProcess, &exitCode);
-        else
-            ::TerminateProcess(process.hProcess, 99);
-        ::CloseHandle(process.hThread);
-        ::CloseHandle(process.hProcess);
-        return static_cast<int>(exitCode);
+        return RunLockProbe(L"telvane \"" + StandinFolder() + L"\" \"" + first + L"\"");
     };
     EXPECT_EQ(1, probe(UniqueName(L"vehicle")));
     EXPECT_EQ(0, probe(UniqueName(L"other-vehicle")));
