@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <thread>
 
 namespace cs = CardLibStandin;
 using namespace init_files;
@@ -90,6 +91,18 @@ TEST_F(CardLibraryBindingTest, ARefusedMountReturnsTheLibrarysCodeAndNoHandle)
     EXPECT_EQ(0x2001000Au, pCMDLL->MountDataSource(L"*TELVANE", handle, true));
     EXPECT_EQ(nullptr, handle);
     EXPECT_NE(std::wstring::npos, CmdllCalls().find(L"_cmdllMountDataSource(*TELVANE,1)")) << CmdllCalls();
+}
+
+TEST_F(CardLibraryBindingTest, NamesReachTheLibraryInTheThreadsCodePage)
+{
+    CCMDLLApi* pCMDLL = SelectCMDLL();
+    Cmdll(cs::SetCardImage, 0, File(L"card.img", Bytes(4096, 0xFF)).c_str());
+    std::wstring init = File(L"K\u00e4se.init", Record(0x0200, Filled(4, 1)));
+    void* handle = nullptr;
+    ASSERT_EQ(Success, pCMDLL->MountDataSource(L"*TELVANE", handle, false));
+    EXPECT_EQ(Success, pCMDLL->InitCard(init.c_str()));
+    EXPECT_NE(std::wstring::npos, CmdllCalls().find(L"cmdllDoInitCard(" + init + L")")) << CmdllCalls();
+    pCMDLL->UnmountDataSource(handle);
 }
 
 TEST_F(CardLibraryBindingTest, LastLapEntriesAreBoundAsAGroup)
@@ -283,6 +296,22 @@ TEST_F(CardLibraryBindingTest, RecorderFormatReportsItsStepsAndAlwaysEndsTheLibr
 
     Cmrec(cs::SetAnswer, 5, L"cmrecInitFormat");
     EXPECT_EQ(0x2001000Cu, pCMREC->FormatCard());
+}
+
+TEST_F(CardLibraryBindingTest, UnloadStopsARunningFormatBeforeTheLibraryGoes)
+{
+    CCMRECDLL* pCMREC = SelectCMREC();
+    Cmrec(cs::SetFormatStep, 10);
+    Cmrec(cs::HoldEntry, 1, L"cmrecDoFormat");
+    pCMREC->AsyncFormatCardBegin();
+    ASSERT_TRUE(Cmrec(cs::WaitHeld, WaitBound));
+    std::thread releaser([this] {
+        ::Sleep(100);
+        Cmrec(cs::Release);
+    });
+    CCSMDLL::Unload();
+    releaser.join();
+    EXPECT_EQ(L"cmrecInitFormat()\ncmrecDoFormat(0,100)\ncmrecDoFormat(10,90)\ncmrecExitFormat()\n", CmrecCalls());
 }
 
 // Mutated init files from a fixed seed through real files: the library

@@ -244,6 +244,27 @@ TEST_F(InitFileTest, ResultAskedEarlyWaitsForTheFormatToEnd)
     stepper.join();
 }
 
+TEST_F(InitFileTest, ABeginWhileAFormatRunsLeavesThatFormatAlone)
+{
+    m_binding.AsyncFormatCardBegin();
+    ASSERT_TRUE(m_binding.WaitForStep());
+    m_binding.Release();
+    ASSERT_TRUE(m_binding.WaitForStep());
+    m_binding.AsyncFormatCardBegin();
+    DWORD progress = 0;
+    bool pastStart = false;
+    EXPECT_FALSE(m_binding.AsyncFormatProgress(progress, pastStart, false));
+    EXPECT_EQ(25u, progress);
+    m_binding.Release();
+    for (DWORD step = 2; step < CSteppedBinding::Steps; ++step)
+    {
+        ASSERT_TRUE(m_binding.WaitForStep());
+        m_binding.Release();
+    }
+    EXPECT_EQ(0x20011234u, m_binding.AsyncFormatResult());
+    EXPECT_EQ(CSteppedBinding::Steps, m_binding.m_dwStepsDone);
+}
+
 TEST_F(InitFileTest, SelectionTakesOnlyTheTwoWholeNamesAndKeepsTheFirstChoice)
 {
     EXPECT_FALSE(CCSMDLL::SelectCSMDLL(L"C:\\cards\\CMDLL.DLL"));
