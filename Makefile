@@ -34,6 +34,7 @@ bench: build
 	if [ "$(RUN_BUILD)" = "$(BUILD64)" ]; then $(MAKE) build64; fi
 	$(RUN_BUILD)/wine-run $(RUN_BUILD)/bin/bench_watchguard.exe
 	$(RUN_BUILD)/wine-run $(RUN_BUILD)/bin/bench_image.exe $(RUN_BUILD)/cards/bench_card.img
+	SECTORIX_WINE_TIMEOUT=300 $(RUN_BUILD)/wine-run $(RUN_BUILD)/bin/bench_flat.exe $(RUN_BUILD)/cards/bench_card.img
 	SECTORIX_WINE_TIMEOUT=300 $(RUN_BUILD)/wine-run $(RUN_BUILD)/bin/bench_service.exe $(RUN_BUILD)/cards/bench_card.img
 	SECTORIX_WINE_TIMEOUT=300 $(RUN_BUILD)/wine-run $(RUN_BUILD)/bin/bench_lap.exe $(RUN_BUILD)/cards/test_card.img
 
