@@ -11,6 +11,11 @@
 namespace flat_test
 {
 
+// What the flat wait writes: its prompt, and the start of the line for a
+// card that came.
+const char Prompt[] = "Bitte Flashkarte JETZT einstecken ...";
+const char Inserted[] = "Medium eingelegt: ";
+
 // Takes over standard output (file descriptor 1, which the library's
 // wide-character printf writes to) until the object goes.
 class StdoutCapture

@@ -15,8 +15,7 @@ using namespace testing_helpers;
 namespace
 {
 
-const char Prompt[] = "Bitte Flashkarte JETZT einstecken ...";
-const char InsertedE[] = "Medium eingelegt: E:";
+const std::string InsertedE = std::string(Inserted) + "E:";
 const ULONGLONG CardBytes = 2048 * 1024;
 const UINT Sectors = 64;
 
