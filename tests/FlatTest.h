@@ -47,6 +47,10 @@ struct StatusResult
 // fails the test instead of hanging it.
 StatusResult BoundedStatus(unsigned short* status, DWORD bound);
 
+// The flat wait of a host whose card is there: the prompt once, the card's
+// media line once, the status connected. Fails the test otherwise.
+void ExpectCardFound(const StdoutCapture& out, const std::string& mediaLine);
+
 // Takes this thread's notifications of the flat wait until one of the state
 // arrives or the time runs out, without dispatching anything else.
 bool WaitForNotification(WPARAM state, DWORD bound, LPARAM* source = nullptr);

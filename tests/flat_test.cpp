@@ -257,13 +257,9 @@ TEST(FlatHost, FlatSequenceFindsTheCardAlreadyThereTwiceInOneProcess)
         StdoutCapture out;
         EXPECT_EQ(1, initTelvaneCommunication());
         EXPECT_EQ(1, startTelvaneCommunication());
-        WORD status = 0;
-        StatusResult result = BoundedStatus(&status, WaitBound);
-        ASSERT_FALSE(result.terminated) << "the card already in was never announced";
-        ASSERT_EQ(1, result.answer);
-        EXPECT_EQ(SECTORIX_STATUS_CONNECTED, status);
-        EXPECT_EQ(1u, out.Count(Prompt));
-        EXPECT_EQ(1u, out.Count(Inserted)) << out.Text();
+        ExpectCardFound(out, Inserted);
+        if (HasFatalFailure())
+            return;
         EXPECT_EQ(0, startTelvaneCommunication());
 
         DWORD size = 0;
