@@ -10,7 +10,7 @@ CMAKE_ARGS := -G Ninja -DCMAKE_BUILD_TYPE=Release
 # sources under wine64, while the product stays the 32-bit DLL.
 RUN_BUILD = $(shell /usr/lib/wine/wine --version >/dev/null 2>&1 && echo $(BUILD) || echo $(BUILD64))
 
-.PHONY: all deps build build64 test bench demo clean
+.PHONY: all deps build build64 test bench demo fuzz clean
 
 all: build
 
@@ -29,6 +29,7 @@ test: build
 	cd $(BUILD) && ctest --output-on-failure -L host
 	if [ "$(RUN_BUILD)" = "$(BUILD64)" ]; then $(MAKE) build64; fi
 	cd $(RUN_BUILD) && ctest --output-on-failure -j2 -L wine
+	scripts/fuzz replay
 
 bench: build
 	if [ "$(RUN_BUILD)" = "$(BUILD64)" ]; then $(MAKE) build64; fi
@@ -71,6 +72,13 @@ demo: build
 	@echo "all four copies equal the card image byte for byte:"
 	sha256sum $(DEMO_CARD) $(RUN_BUILD)/cards/demo_card-copy.img $(RUN_BUILD)/cards/demo_card-service-copy.img \
 	    $(DEMO_LAPS)/lap-1-0.img $(RUN_BUILD)/cards/demo_card-flat-copy.img
+
+# `make fuzz` runs each native fuzz target for FUZZ_SECONDS (default three
+# minutes) and says what it found.
+FUZZ_SECONDS ?= 180
+
+fuzz: deps
+	scripts/fuzz run $(FUZZ_SECONDS)
 
 clean:
 	rm -rf $(BUILD)
