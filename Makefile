@@ -10,7 +10,7 @@ CMAKE_ARGS := -G Ninja -DCMAKE_BUILD_TYPE=Release
 # sources under wine64, while the product stays the 32-bit DLL.
 RUN_BUILD = $(shell /usr/lib/wine/wine --version >/dev/null 2>&1 && echo $(BUILD) || echo $(BUILD64))
 
-.PHONY: all deps build build64 test bench demo clean
+.PHONY: all deps build build64 test bench demo fuzz clean
 
 all: build
 
@@ -29,11 +29,13 @@ test: build
 	cd $(BUILD) && ctest --output-on-failure -L host
 	if [ "$(RUN_BUILD)" = "$(BUILD64)" ]; then $(MAKE) build64; fi
 	cd $(RUN_BUILD) && ctest --output-on-failure -j2 -L wine
+	scripts/fuzz replay
 
 bench: build
 	if [ "$(RUN_BUILD)" = "$(BUILD64)" ]; then $(MAKE) build64; fi
 	$(RUN_BUILD)/wine-run $(RUN_BUILD)/bin/bench_watchguard.exe
 	$(RUN_BUILD)/wine-run $(RUN_BUILD)/bin/bench_image.exe $(RUN_BUILD)/cards/bench_card.img
+	SECTORIX_WINE_TIMEOUT=300 $(RUN_BUILD)/wine-run $(RUN_BUILD)/bin/bench_flat.exe $(RUN_BUILD)/cards/bench_card.img
 	SECTORIX_WINE_TIMEOUT=300 $(RUN_BUILD)/wine-run $(RUN_BUILD)/bin/bench_service.exe $(RUN_BUILD)/cards/bench_card.img
 	SECTORIX_WINE_TIMEOUT=300 $(RUN_BUILD)/wine-run $(RUN_BUILD)/bin/bench_lap.exe $(RUN_BUILD)/cards/test_card.img
 	SECTORIX_WINE_TIMEOUT=300 $(RUN_BUILD)/wine-run $(RUN_BUILD)/bin/bench_cardlib.exe $(RUN_BUILD)/cards/bench_card.img
@@ -85,6 +87,13 @@ demo: build
 	test $$(tail -c +$$((5 + $$(stat -c %s $(DEMO_INIT)))) $(DEMO_INIT_CARD) | tr -d '\377' | wc -c) -eq 0
 	@echo "the initialised card: the init file's $$(stat -c %s $(DEMO_INIT)) bytes after their count, 0xFF to its end:"
 	od -A d -t x1 $(DEMO_INIT_CARD) | head -4
+
+# `make fuzz` runs each native fuzz target for FUZZ_SECONDS (default three
+# minutes) and says what it found.
+FUZZ_SECONDS ?= 180
+
+fuzz: deps
+	scripts/fuzz run $(FUZZ_SECONDS)
 
 clean:
 	rm -rf $(BUILD)

@@ -45,11 +45,11 @@ extern "C" int WINAPI startTelvaneCommunication()
 // does.
 extern "C" int WINAPI getTelvaneStatus(unsigned short* status)
 {
-    AFX_MANAGE_STATE(AfxGetStaticModuleState());
     if (!status)
         return 0;
     if (g_bFlatMode && !g_pWatchguard)
     {
+        AFX_MANAGE_STATE(AfxGetStaticModuleState());
         CWatchguard* pWatchguard = CFlatStatus::Start();
         if (!pWatchguard || CFlatStatus::WaitForCard(pWatchguard) == CFlatStatus::Terminated)
             return 0;

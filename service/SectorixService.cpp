@@ -45,7 +45,7 @@ bool IsSignalled(const wchar_t* name)
 
 // The path goes out whole or not at all; a cut path would name another
 // mount point.
-bool CopyPath(wchar_t (&field)[ServicePathLength], const CString& path)
+bool CopyPath(char16_t (&field)[ServicePathLength], const CString& path)
 {
     if (path.GetLength() >= static_cast<int>(ServicePathLength))
         return false;

@@ -5,6 +5,7 @@
 #include "Sectorix/Watchguard.h"
 #include "afx/SingleLock.h"
 #include "watchguard/Globals.h"
+#include "service/ServiceMessage.h"
 #include "watchguard/Logbuch.h"
 
 #include <algorithm>
@@ -23,31 +24,8 @@ const DWORD ReopenDelay = 1000;
 const DWORD HeaderSize = sizeof(SECTORIX_HEADER);
 const DWORD ErrorMessageSize = sizeof(SECTORIX_TEXT);
 
-// The fixed part a message of this kind needs before its fields may be
-// read; a shorter one would be read from what an earlier message left.
-DWORD MinimumSize(_eServiceCmd cmd)
-{
-    switch (cmd)
-    {
-    case eServiceCmdError:
-    case eServiceCmdLog:
-        return sizeof(SECTORIX_TEXT);
-    case eServiceCmdReadSectors:
-        return sizeof(SECTORIX_SECTORS);
-    case eServiceCmdOpenCard:
-        return CSectorixService::s_ServiceVersion < ServiceVersionPhysicalDrives ? ServiceCardSizeShort
-                                                                               : sizeof(SECTORIX_CARD);
-    case eServiceCmdGetVersion:
-        return sizeof(SECTORIX_VERSION);
-    case eServiceCmdDeleteArpEntry:
-        return sizeof(SECTORIX_ARP);
-    default:
-        return HeaderSize;
-    }
-}
-
 // Stops at the first zero: CString takes the wide text up to it.
-CString FromAnsi(const std::vector<char>& text)
+CString FromAnsi(const std::string& text)
 {
     int length = ::MultiByteToWideChar(CP_THREAD_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
     std::wstring wide(length, L'\0');
@@ -55,6 +33,18 @@ CString FromAnsi(const std::vector<char>& text)
     return CString(wide.c_str());
 }
 }
+
+// The rest of a message comes from the pipe.
+class CSectorixService::CPipeSource : public CMessageSource
+{
+public:
+    explicit CPipeSource(CSectorixService& service) : m_service(service) {}
+
+    bool Read(uint8_t* target, uint32_t length) override { return m_service.ReadFromPipe(target, length); }
+
+private:
+    CSectorixService& m_service;
+};
 
 // Without a watchguard no thread would ever receive on a pipe.
 CWinThread* CSectorixService::ReceiverThread()
@@ -274,85 +264,32 @@ void CALLBACK CSectorixService::OnReadPipe(DWORD error, DWORD transferred, LPOVE
 
 // The sizes and lengths come from another process: a message that does not
 // fit its buffer, or data the caller has no room for, breaks the connection
-// instead of being written anywhere. Bytes of a message that arrived with
-// its fixed part are taken before the pipe is read again.
+// instead of being written anywhere.
 bool CSectorixService::Receive(PIPE_READ_BUFFER* pBuffer, DWORD arrived)
 {
-    SECTORIX_HEADERS& message = pBuffer->message;
-    if (arrived < HeaderSize && !ReadFromPipe(pBuffer->area + arrived, HeaderSize - arrived))
+    CPipeSource pipe(*this);
+    SSectorTarget target = { m_pReadTarget, m_qwReadRoom };
+    std::string text;
+    EReceived received = ReceiveMessage(pBuffer->area, arrived, s_ServiceVersion, pipe, target, text);
+    if (received == eReceivedBroken)
         return false;
-    arrived = std::max(arrived, HeaderSize);
-    DWORD size = message.header.size;
-    if (size < MinimumSize(message.header.cmd) || size > ServiceMessageAreaSize)
-        return false;
-    if (arrived < size && !ReadFromPipe(pBuffer->area + arrived, size - arrived))
-        return false;
-    CArrivedBytes extra = { pBuffer->area + size, arrived > size ? arrived - size : 0 };
-
-    CString text;
-    switch (message.header.cmd)
+    m_pReadTarget = target.pNext;
+    m_qwReadRoom = target.room;
+    if (received == eReceivedLogLine)
     {
-    case eServiceCmdError:
-        if (!ReceiveText(message.text, extra, text))
-            return false;
-        m_strLastError = text;
-        LogPipe(L"Error: %s", text.GetString());
-        break;
-    case eServiceCmdReadSectors:
-        if (!ReceiveSectors(message.sectors, extra))
-            return false;
-        break;
-    case eServiceCmdLog:
-        if (!ReceiveText(message.text, extra, text))
-            return false;
-        LogPipe(L"%s", text.GetString());
+        LogPipe(L"%s", FromAnsi(text).GetString());
         return true;
-    default:
-        if (extra.length != 0)
-            return false;
-        break;
     }
-    if (message.header.cmd != eServiceCmdDeleteArpEntry)
-        LogPipe(L"ReadResponse: Received response Cmd == %d Size == %d", static_cast<int>(message.header.cmd),
-               static_cast<int>(size));
+    const SECTORIX_HEADER& header = pBuffer->message.header;
+    if (header.cmd == eServiceCmdError)
+    {
+        m_strLastError = FromAnsi(text);
+        LogPipe(L"Error: %s", m_strLastError.GetString());
+    }
+    if (header.cmd != eServiceCmdDeleteArpEntry)
+        LogPipe(L"ReadResponse: Received response Cmd == %d Size == %d", static_cast<int>(header.cmd),
+               static_cast<int>(header.size));
     Deliver();
-    return true;
-}
-
-// What follows a message's fixed part: first what arrived with it, then
-// the rest from the pipe. More than the message announces breaks it.
-bool CSectorixService::ReceiveFollowing(BYTE* target, DWORD length, const CArrivedBytes& extra)
-{
-    if (extra.length > length)
-        return false;
-    CopyMemory(target, extra.pBytes, extra.length);
-    return ReadFromPipe(target + extra.length, length - extra.length);
-}
-
-// The text ends at its first zero, wherever the service put it, or after
-// its last byte.
-bool CSectorixService::ReceiveText(const SECTORIX_TEXT& message, const CArrivedBytes& extra, CString& out)
-{
-    if (message.value == 0)
-        return false;
-    std::vector<char> text(message.value);
-    if (!ReceiveFollowing(reinterpret_cast<BYTE*>(text.data()), message.value, extra))
-        return false;
-    out = FromAnsi(text);
-    return true;
-}
-
-// Several responses to one request fill the caller's buffer one after the
-// other.
-bool CSectorixService::ReceiveSectors(SECTORIX_SECTORS& sectors, const CArrivedBytes& extra)
-{
-    unsigned long long bytes = static_cast<unsigned long long>(sectors.count) * SectorSize;
-    if (bytes > m_qwReadRoom)
-        return false;
-    if (!ReceiveFollowing(m_pReadTarget, static_cast<DWORD>(bytes), extra))
-        return false;
-    m_pReadTarget += bytes;
-    m_qwReadRoom -= bytes;
     return true;
 }
 

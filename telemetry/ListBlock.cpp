@@ -16,6 +16,12 @@ uint16_t ByteWord(const unsigned char* bytes, size_t index)
     return static_cast<uint16_t>(bytes[2 * index] | bytes[2 * index + 1] << 8);
 }
 
+void SetByteWord(unsigned char* bytes, size_t index, uint16_t value)
+{
+    bytes[2 * index] = static_cast<unsigned char>(value);
+    bytes[2 * index + 1] = static_cast<unsigned char>(value >> 8);
+}
+
 uint32_t ByteField(const unsigned char* bytes, size_t offset)
 {
     return ByteWord(bytes, offset / 2) | static_cast<uint32_t>(ByteWord(bytes, offset / 2 + 1)) << 16;
@@ -59,13 +65,16 @@ bool IsListBlockValid(const unsigned char* file, size_t fileSize)
            ByteField(file, ListBlockHeaderSizeOffset) <= headerPacked * MaxInflateRatio;
 }
 
+// The target is written byte by byte: a host's record may be longer than
+// the program's own and need not be aligned.
 void CopyListBlock(const _list_block* source, size_t sourceSize, _list_block* target, uint16_t targetLength)
 {
     size_t targetWords = targetLength / 2;
     if (targetWords == 0)
         return;
-    std::fill(target->words, target->words + targetWords, uint16_t(0));
-    target->words[0] = static_cast<uint16_t>(targetWords * 2);
+    unsigned char* out = reinterpret_cast<unsigned char*>(target);
+    std::fill(out, out + targetWords * 2, static_cast<unsigned char>(0));
+    SetByteWord(out, 0, static_cast<uint16_t>(targetWords * 2));
     // A one-word record has room for its length and nothing else.
     if (targetWords == 1)
         return;
@@ -78,8 +87,7 @@ void CopyListBlock(const _list_block* source, size_t sourceSize, _list_block* ta
     size_t last = targetWords - 1;
     auto copy = [&](size_t from, size_t to, size_t count) {
         count = std::min({ count, available > from ? available - from : 0, targetWords > to ? targetWords - to : 0 });
-        for (size_t i = 0; i < count; ++i)
-            target->words[to + i] = ByteWord(bytes, from + i);
+        std::memcpy(out + 2 * to, bytes + 2 * from, 2 * count);
     };
 
     if (sourceWords == 0)
@@ -101,6 +109,9 @@ void CopyListBlock(const _list_block* source, size_t sourceSize, _list_block* ta
     else
     {
         copy(1, 1, targetWords - 2);
-        target->words[last] = ListBlockCheckWord(target->words, last);
+        uint16_t sum = 0;
+        for (size_t i = 0; i < last; ++i)
+            sum = static_cast<uint16_t>(sum + ByteWord(out, i));
+        SetByteWord(out, last, static_cast<uint16_t>(0 - sum));
     }
 }

@@ -121,6 +121,17 @@ std::vector<std::string> CardServiceProcess::ReceivedStartingWith(const std::str
     return lines;
 }
 
+bool CardServiceProcess::WaitForReceived(const std::string& prefix, DWORD bound) const
+{
+    const DWORD Poll = 10;
+    for (DWORD start = ::GetTickCount(); ReceivedStartingWith(prefix).empty(); ::Sleep(Poll))
+    {
+        if (::GetTickCount() - start >= bound)
+            return false;
+    }
+    return true;
+}
+
 std::wstring ServiceVersionText(DWORD version)
 {
     return std::to_wstring(version >> 24) + L"." + std::to_wstring((version >> 16) & 0xFF) + L"." +

@@ -26,6 +26,8 @@ public:
     std::vector<std::string> Received() const;
     // The received messages that start with the given hex bytes.
     std::vector<std::string> ReceivedStartingWith(const std::string& prefix) const;
+    // Waits, at most bound milliseconds, until such a message has come.
+    bool WaitForReceived(const std::string& prefix, DWORD bound) const;
 
 private:
     std::wstring m_record;

@@ -1,6 +1,7 @@
 #include "FlatTest.h"
 
 #include "CardFiles.h"
+#include "TestHelpers.h"
 
 #include <fcntl.h>
 #include <io.h>
@@ -84,6 +85,17 @@ StatusResult BoundedStatus(unsigned short* status, DWORD bound)
     ::CloseHandle(hThread);
     ::CloseHandle(watchdog.hDone);
     return { answer, watchdog.fired };
+}
+
+void ExpectCardFound(const StdoutCapture& out, const std::string& mediaLine)
+{
+    unsigned short status = 0;
+    StatusResult result = BoundedStatus(&status, testing_helpers::WaitBound);
+    ASSERT_FALSE(result.terminated) << "the card was never announced";
+    ASSERT_EQ(1, result.answer);
+    EXPECT_EQ(SECTORIX_STATUS_CONNECTED, status);
+    EXPECT_EQ(1u, out.Count(Prompt));
+    EXPECT_EQ(1u, out.Count(mediaLine)) << out.Text();
 }
 
 bool WaitForNotification(WPARAM state, DWORD bound, LPARAM* source)

@@ -11,6 +11,11 @@
 namespace flat_test
 {
 
+// What the flat wait writes: its prompt, and the start of the line for a
+// card that came.
+const char Prompt[] = "Bitte Flashkarte JETZT einstecken ...";
+const char Inserted[] = "Medium eingelegt: ";
+
 // Takes over standard output (file descriptor 1, which the library's
 // wide-character printf writes to) until the object goes.
 class StdoutCapture
@@ -41,6 +46,10 @@ struct StatusResult
 // with getTelvaneStatusTerminate from another thread, so that a missed card
 // fails the test instead of hanging it.
 StatusResult BoundedStatus(unsigned short* status, DWORD bound);
+
+// The flat wait of a host whose card is there: the prompt once, the card's
+// media line once, the status connected. Fails the test otherwise.
+void ExpectCardFound(const StdoutCapture& out, const std::string& mediaLine);
 
 // Takes this thread's notifications of the flat wait until one of the state
 // arrives or the time runs out, without dispatching anything else.

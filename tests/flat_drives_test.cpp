@@ -15,8 +15,7 @@ using namespace testing_helpers;
 namespace
 {
 
-const char Prompt[] = "Bitte Flashkarte JETZT einstecken ...";
-const char InsertedE[] = "Medium eingelegt: E:";
+const std::string InsertedE = std::string(Inserted) + "E:";
 const ULONGLONG CardBytes = 2048 * 1024;
 const UINT Sectors = 64;
 
@@ -47,13 +46,9 @@ protected:
     // The flat sequence up to its first sector read, which must equal the card.
     void ReadTheCard(const StdoutCapture& out)
     {
-        WORD status = 0;
-        StatusResult result = BoundedStatus(&status, WaitBound);
-        ASSERT_FALSE(result.terminated) << "the card in E: was never announced";
-        ASSERT_EQ(1, result.answer);
-        EXPECT_EQ(SECTORIX_STATUS_CONNECTED, status);
-        EXPECT_EQ(1u, out.Count(Prompt));
-        EXPECT_EQ(1u, out.Count(InsertedE)) << out.Text();
+        ExpectCardFound(out, InsertedE);
+        if (HasFatalFailure())
+            return;
         std::vector<BYTE> buffer(Sectors * SECTORIX_SECTOR_SIZE);
         ASSERT_EQ(1, getSectorDataExA(0, Sectors, buffer.data()));
         EXPECT_EQ(ReadBytes(m_image, 0, buffer.size()), buffer);

@@ -20,8 +20,6 @@ using namespace testing_helpers;
 namespace
 {
 
-const char Prompt[] = "Bitte Flashkarte JETZT einstecken ...";
-const char Inserted[] = "Medium eingelegt: ";
 const WORD Untouched = 0x5A5A;
 const BYTE UntouchedByte = 0x5A;
 const DWORD TerminateAfter = 300;
@@ -79,6 +77,36 @@ bool ZeroPadded(const std::vector<BYTE>& bytes, size_t offset, size_t fieldBytes
     return used <= fieldBytes && AllBytes(bytes.data() + offset + used, fieldBytes - used, 0);
 }
 
+// The functions that need an active source answer 0 without one and leave
+// the host's outputs alone.
+void ExpectRefusedWithoutSource()
+{
+    UINT packet = Untouched;
+    EXPECT_EQ(0, getTelvanePacketSize(&packet));
+    EXPECT_EQ(Untouched, packet);
+    WORD type = Untouched;
+    EXPECT_EQ(0, getSectorixType(&type));
+    EXPECT_EQ(Untouched, type);
+    BYTE buffer[SECTORIX_SECTOR_SIZE];
+    std::memset(buffer, UntouchedByte, sizeof(buffer));
+    DWORD sectors[] = { 0 };
+    EXPECT_EQ(0, getSectorData(0, buffer));
+    EXPECT_EQ(0, getSectorDataEx(0, 1, buffer, nullptr));
+    EXPECT_EQ(0, getSectorDataEx(0, 1, buffer, sectors));
+    EXPECT_EQ(0, getSectorDataExA(0, 1, buffer));
+    EXPECT_EQ(0, getSectorDataExB(1, sectors, buffer));
+    EXPECT_EQ(0, putSectorDataExA(0, 1, buffer));
+    EXPECT_TRUE(AllBytes(buffer, sizeof(buffer), UntouchedByte));
+    BYTE data[2] = { 1, 2 };
+    WORD length = sizeof(data);
+    BYTE answer[2] = {};
+    EXPECT_EQ(0, sendTelvaneCommand(1, data, &length, answer));
+    EXPECT_EQ(0, answer[0]);
+    EXPECT_EQ(0, putLogbookEntry(1));
+    EXPECT_EQ(0, restartMeasurement());
+    EXPECT_EQ(0, endDataTransmit());
+}
+
 }
 
 TEST(FlatHost, WithoutWatchguardEveryFunctionAnswersZeroAndTouchesNothing)
@@ -97,42 +125,17 @@ TEST(FlatHost, WithoutWatchguardEveryFunctionAnswersZeroAndTouchesNothing)
     EXPECT_EQ(0, getTelvaneError(&code, text));
     EXPECT_EQ(Untouched, code);
     EXPECT_STREQ(L"keep", text);
-    UINT packet = Untouched;
-    EXPECT_EQ(0, getTelvanePacketSize(&packet));
-    EXPECT_EQ(Untouched, packet);
     DWORD size = Untouched;
     EXPECT_EQ(0, getMCardImageSize(&size));
     EXPECT_EQ(Untouched, size);
     ULONGLONG size64 = Untouched;
     EXPECT_EQ(0, getMCardImageSize64(&size64));
     EXPECT_EQ(Untouched, size64);
-
-    BYTE buffer[SECTORIX_SECTOR_SIZE];
-    std::memset(buffer, UntouchedByte, sizeof(buffer));
-    DWORD sectors[] = { 0 };
-    EXPECT_EQ(0, getSectorData(0, buffer));
-    EXPECT_EQ(0, getSectorDataEx(0, 1, buffer, nullptr));
-    EXPECT_EQ(0, getSectorDataEx(0, 1, buffer, sectors));
-    EXPECT_EQ(0, getSectorDataExA(0, 1, buffer));
-    EXPECT_EQ(0, getSectorDataExB(1, sectors, buffer));
-    EXPECT_EQ(0, putSectorDataExA(0, 1, buffer));
-    EXPECT_TRUE(AllBytes(buffer, sizeof(buffer), UntouchedByte));
     std::vector<WORD> record = Record(0);
     EXPECT_EQ(0, getListBlock(record.data()));
     EXPECT_TRUE(AllBytes(Bytes(record) + 2, (RecordRoom - 1) * 2, UntouchedByte));
-
-    BYTE data[2] = { 1, 2 };
-    WORD length = sizeof(data);
-    BYTE answer[2] = {};
-    EXPECT_EQ(0, sendTelvaneCommand(1, data, &length, answer));
-    EXPECT_EQ(0, answer[0]);
-    EXPECT_EQ(0, putLogbookEntry(1));
     EXPECT_EQ(0, reloginMemoryCard());
-    EXPECT_EQ(0, restartMeasurement());
-    EXPECT_EQ(0, endDataTransmit());
-    WORD type = Untouched;
-    EXPECT_EQ(0, getSectorixType(&type));
-    EXPECT_EQ(Untouched, type);
+    ExpectRefusedWithoutSource();
     EXPECT_EQ(0, endTelvaneCommunication());
     EXPECT_EQ(0, deinitTelvaneCommunication());
 }
@@ -167,15 +170,7 @@ TEST(FlatHost, ClassModeHostOwnsTheWatchguardAndEndOnlyDisablesIt)
     ULONGLONG size64 = Untouched;
     EXPECT_EQ(0, getMCardImageSize64(&size64));
     EXPECT_EQ(0u, size64);
-    UINT packet = Untouched;
-    EXPECT_EQ(0, getTelvanePacketSize(&packet));
-    EXPECT_EQ(Untouched, packet);
-    WORD type = Untouched;
-    EXPECT_EQ(0, getSectorixType(&type));
-    EXPECT_EQ(Untouched, type);
-    EXPECT_EQ(0, putLogbookEntry(1));
-    EXPECT_EQ(0, restartMeasurement());
-    EXPECT_EQ(0, endDataTransmit());
+    ExpectRefusedWithoutSource();
     for (WORD length : { 0, 60, 3 })
     {
         SCOPED_TRACE(length);
@@ -262,13 +257,9 @@ TEST(FlatHost, FlatSequenceFindsTheCardAlreadyThereTwiceInOneProcess)
         StdoutCapture out;
         EXPECT_EQ(1, initTelvaneCommunication());
         EXPECT_EQ(1, startTelvaneCommunication());
-        WORD status = 0;
-        StatusResult result = BoundedStatus(&status, WaitBound);
-        ASSERT_FALSE(result.terminated) << "the card already in was never announced";
-        ASSERT_EQ(1, result.answer);
-        EXPECT_EQ(SECTORIX_STATUS_CONNECTED, status);
-        EXPECT_EQ(1u, out.Count(Prompt));
-        EXPECT_EQ(1u, out.Count(Inserted)) << out.Text();
+        ExpectCardFound(out, Inserted);
+        if (HasFatalFailure())
+            return;
         EXPECT_EQ(0, startTelvaneCommunication());
 
         DWORD size = 0;

@@ -285,9 +285,7 @@ TEST_F(ServiceTest, SecondReadWhileOneWaitsFailsAtOnce)
     bool firstResult = false;
     BackgroundCall firstRead([&] { firstResult = pSource->ReadSectorsA(first.data(), 9, 1); });
     ASSERT_TRUE(firstRead.Started(CallBound));
-    for (DWORD start = ::GetTickCount();
-         m_service->ReceivedStartingWith("0e000000" "03").empty() && ::GetTickCount() - start < CallBound;)
-        ::Sleep(10);
+    ASSERT_TRUE(m_service->WaitForReceived("0e000000" "03", CallBound));
 
     SecondRead second = { pSource, std::vector<BYTE>(512, 0x33), true, ::CreateEventW(nullptr, TRUE, FALSE, nullptr) };
     ASSERT_TRUE(firstRead.QueueCall(&ReadAgain, reinterpret_cast<ULONG_PTR>(&second)));
@@ -310,9 +308,7 @@ TEST_F(ServiceTest, CloseWhileAReadWaitsLetsTheReadFinishFirst)
     bool readResult = false;
     BackgroundCall read([&] { readResult = pSource->ReadSectorsA(sectors.data(), 12, 1); });
     ASSERT_TRUE(read.Started(CallBound));
-    for (DWORD start = ::GetTickCount();
-         m_service->ReceivedStartingWith("0e000000" "03").empty() && ::GetTickCount() - start < CallBound;)
-        ::Sleep(10);
+    ASSERT_TRUE(m_service->WaitForReceived("0e000000" "03", CallBound));
     bool closed = false;
     ASSERT_TRUE(ReturnsWithin(CallBound, [&] { closed = pSource->CloseCard(); }));
     ASSERT_TRUE(read.Returned(CallBound));

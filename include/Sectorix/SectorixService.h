@@ -64,19 +64,11 @@ protected:
     static void CALLBACK OnReadPipe(DWORD error, DWORD transferred, LPOVERLAPPED pOverlapped);
 
 private:
+    class CPipeSource;
+
     static CWinThread* ReceiverThread();
     void StartRead();
-    // Bytes of a message's payload that arrived with its fixed part.
-    struct CArrivedBytes
-    {
-        const BYTE* pBytes;
-        DWORD length;
-    };
-
     bool Receive(PIPE_READ_BUFFER* pBuffer, DWORD arrived);
-    bool ReceiveFollowing(BYTE* target, DWORD length, const CArrivedBytes& extra);
-    bool ReceiveText(const SECTORIX_TEXT& text, const CArrivedBytes& extra, CString& out);
-    bool ReceiveSectors(SECTORIX_SECTORS& sectors, const CArrivedBytes& extra);
     void Deliver();
     void SignalResponse();
     void ClearResponse();

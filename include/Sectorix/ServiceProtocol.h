@@ -1,12 +1,13 @@
 #pragma once
 
-#include <windows.h>
-
 #include <cstddef>
+#include <cstdint>
 
 // The messages of the card service's pipe. Every message starts with a
 // SECTORIX_HEADER; all fields are little-endian and byte-packed. Sector data
 // and texts follow a message on the pipe and are not counted in its size.
+// The header needs no Windows header, so that the code that checks what
+// arrives can be built and fuzzed anywhere.
 
 #define SECTORIX_SERVICE_PIPE L"\\\\.\\pipe\\SectorixService"
 #define SECTORIX_SERVICE_RUNNING L"Global\\SectorixServiceRunning"
@@ -28,33 +29,33 @@ enum _eServiceCmd : signed char
 namespace Sectorix
 {
 // Protocol versions, major.minor.build.revision from the top byte down.
-const DWORD ServiceVersion1000 = 0x01000000;
-const DWORD ServiceVersionDeleteArp = 0x01000501;
-const DWORD ServiceVersionArpResult = 0x01010201;
-const DWORD ServiceVersionLogForwarding = 0x01010401;
-const DWORD ServiceVersionPhysicalDrives = 0x01010701;
-const DWORD ServiceVersionChangeDriveLetter = 0x01010A01;
+const uint32_t ServiceVersion1000 = 0x01000000;
+const uint32_t ServiceVersionDeleteArp = 0x01000501;
+const uint32_t ServiceVersionArpResult = 0x01010201;
+const uint32_t ServiceVersionLogForwarding = 0x01010401;
+const uint32_t ServiceVersionPhysicalDrives = 0x01010701;
+const uint32_t ServiceVersionChangeDriveLetter = 0x01010A01;
 
-const WORD ServiceLogForwardOn = 1;
-const UINT ServicePathLength = MAX_PATH + 1;
-const UINT ServiceDeviceNameSize = 64;
-const BYTE ServiceFlagNotHotPlugged = 0x01;
-const DWORD ServiceMessageAreaSize = 2076;
+const uint16_t ServiceLogForwardOn = 1;
+const uint32_t ServicePathLength = 261;
+const uint32_t ServiceDeviceNameSize = 64;
+const uint8_t ServiceFlagNotHotPlugged = 0x01;
+const uint32_t ServiceMessageAreaSize = 2076;
 }
 
 #pragma pack(push, 1)
 
 struct SECTORIX_HEADER
 {
-    DWORD size;
+    uint32_t size;
     _eServiceCmd cmd;
-    BYTE volume;
+    uint8_t volume;
 };
 
 struct SECTORIX_VERSION
 {
     SECTORIX_HEADER header;
-    DWORD version;
+    uint32_t version;
 };
 
 // Services before 1.1.7.1 know only the first 14 bytes.
@@ -62,36 +63,36 @@ struct SECTORIX_CARD
 {
     SECTORIX_HEADER header;
     unsigned long long mediaSize;
-    BYTE flags;
+    uint8_t flags;
     char deviceName[Sectorix::ServiceDeviceNameSize];
 };
 
 struct SECTORIX_SECTORS
 {
     SECTORIX_HEADER header;
-    DWORD firstSector;
-    DWORD count;
+    uint32_t firstSector;
+    uint32_t count;
 };
 
 struct SECTORIX_ARP
 {
     SECTORIX_HEADER header;
-    DWORD address;
-    LONG result;
+    uint32_t address;
+    int32_t result;
 };
 
 // Followed by value bytes of text when it comes from the service.
 struct SECTORIX_TEXT
 {
     SECTORIX_HEADER header;
-    WORD value;
+    uint16_t value;
 };
 
 struct SECTORIX_DRIVE_LETTER
 {
     SECTORIX_HEADER header;
-    wchar_t mountPoint[Sectorix::ServicePathLength];
-    wchar_t newMountPoint[Sectorix::ServicePathLength];
+    char16_t mountPoint[Sectorix::ServicePathLength];
+    char16_t newMountPoint[Sectorix::ServicePathLength];
 };
 
 union SECTORIX_HEADERS
@@ -109,7 +110,7 @@ union SECTORIX_HEADERS
 
 namespace Sectorix
 {
-const DWORD ServiceCardSizeShort = offsetof(SECTORIX_CARD, flags);
+const uint32_t ServiceCardSizeShort = offsetof(SECTORIX_CARD, flags);
 }
 
 static_assert(sizeof(SECTORIX_HEADER) == 6, "header");
