@@ -88,7 +88,7 @@ int CCardLibrary::ControlHalves(int op, UINT_PTR value, const void* data)
         return 1;
     case cs::Reset:
         m_reader = CCardReader();
-        m_recorder = CRecorder();
+        m_recorder = CDataRecorder();
         m_gate.Reset();
         m_record.Clear();
         return 1;

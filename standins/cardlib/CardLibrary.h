@@ -3,7 +3,7 @@
 #include "CallRecord.h"
 #include "CardReader.h"
 #include "EntryGate.h"
-#include "Recorder.h"
+#include "DataRecorder.h"
 #include "ScopedLock.h"
 
 // Everything behind the entries of one loaded stand-in file: both halves,
@@ -19,7 +19,7 @@ public:
     int Control(int op, UINT_PTR value, const void* data);
     CCallRecord& Record() { return m_record; }
     CCardReader& Reader() { return m_reader; }
-    CRecorder& Recorder() { return m_recorder; }
+    CDataRecorder& Recorder() { return m_recorder; }
 
     // An entry's work under the lock, unless the tests chose its answer;
     // its call is already recorded.
@@ -38,7 +38,7 @@ private:
 
     CRITICAL_SECTION m_lock;
     CCardReader m_reader;
-    CRecorder m_recorder;
+    CDataRecorder m_recorder;
     CEntryGate m_gate;
     CCallRecord m_record;
 };

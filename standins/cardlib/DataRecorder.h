@@ -6,10 +6,10 @@
 
 // The CMREC half: the recorder's configuration and extra information, and
 // its format in steps.
-class CRecorder
+class CDataRecorder
 {
 public:
-    CRecorder();
+    CDataRecorder();
 
     const BYTE* Config() const { return m_config; }
     const std::vector<BYTE>& ExtraInfo() const { return m_extra; }

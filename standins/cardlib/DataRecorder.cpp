@@ -1,20 +1,20 @@
-#include "Recorder.h"
+#include "DataRecorder.h"
 
 #include <algorithm>
 #include <cstring>
 
 namespace cs = CardLibStandin;
 
-CRecorder::CRecorder() : m_config{}
+CDataRecorder::CDataRecorder() : m_config{}
 {
 }
 
-void CRecorder::SetConfig(const BYTE* config)
+void CDataRecorder::SetConfig(const BYTE* config)
 {
     std::memcpy(m_config, config, sizeof(m_config));
 }
 
-DWORD CRecorder::ReadExtraInfo(BYTE* buffer, DWORD* size) const
+DWORD CDataRecorder::ReadExtraInfo(BYTE* buffer, DWORD* size) const
 {
     if (*size < m_extra.size())
         return cs::RecorderErrorTooLong;
@@ -23,13 +23,13 @@ DWORD CRecorder::ReadExtraInfo(BYTE* buffer, DWORD* size) const
     return 0;
 }
 
-void CRecorder::InitCard(const BYTE* config, const BYTE* extra, DWORD length)
+void CDataRecorder::InitCard(const BYTE* config, const BYTE* extra, DWORD length)
 {
     SetConfig(config);
     SetExtraInfo(extra, length);
 }
 
-void CRecorder::FormatStep(DWORD* done, DWORD* remaining) const
+void CDataRecorder::FormatStep(DWORD* done, DWORD* remaining) const
 {
     DWORD step = std::min(m_formatStep, *remaining);
     *done += step;
