@@ -26,6 +26,7 @@ protected:
     CSectorix* WaitForDrive(DWORD unit);
 
     std::string Log() const;
+    bool Logged(const char* text) const { return Log().find(text) != std::string::npos; }
     std::vector<BYTE> Image(ULONGLONG sector, size_t sectors) const;
 
     SimulatedMachine m_machine;

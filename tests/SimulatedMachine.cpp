@@ -199,8 +199,6 @@ BOOL SimulatedMachine::DiskControl(int number, DWORD code, LPVOID output, DWORD 
     {
         if (!disk.mediaPresent)
             return Fail(ERROR_NOT_READY);
-        if (disk.layoutError)
-            return Fail(disk.layoutError);
         DWORD needed = offsetof(DRIVE_LAYOUT_INFORMATION, PartitionEntry) +
                        disk.partitions.size() * sizeof(PARTITION_INFORMATION);
         if (outputSize < needed)
@@ -219,8 +217,6 @@ BOOL SimulatedMachine::DiskControl(int number, DWORD code, LPVOID output, DWORD 
     }
     case IOCTL_DISK_GET_DRIVE_GEOMETRY:
     {
-        if (disk.geometryError)
-            return Fail(disk.geometryError);
         auto* pGeometry = static_cast<DISK_GEOMETRY*>(output);
         pGeometry->Cylinders.QuadPart = static_cast<LONGLONG>(disk.geometrySectors);
         pGeometry->MediaType = RemovableMedia;

@@ -26,8 +26,6 @@ public:
         bool mediaPresent = true;
         std::vector<Partition> partitions;
         ULONGLONG geometrySectors = 0;
-        DWORD layoutError = 0;
-        DWORD geometryError = 0;
         int lockFailures = 0;
         bool openFails = false;
     };

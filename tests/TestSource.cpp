@@ -16,27 +16,3 @@ CTestSource::~CTestSource()
 {
     --s_nAlive;
 }
-
-CString CTestSource::GetMediaText(int language)
-{
-    return language == 0 ? L"Testkarte" : L"Test card";
-}
-
-bool CTestSource::TestMedia(bool)
-{
-    m_dwTestThread = ::GetCurrentThreadId();
-    ++m_nTestCalls;
-    return m_bMediaAnswer;
-}
-
-bool CTestSource::Activate()
-{
-    ++m_nActivateCalls;
-    return m_bActivateAnswer;
-}
-
-bool CTestSource::Deactivate()
-{
-    ++m_nDeactivateCalls;
-    return m_bDeactivateAnswer;
-}

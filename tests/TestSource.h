@@ -14,10 +14,23 @@ public:
     ~CTestSource() override;
 
     bool isFor(DWORD unit) override { return unit == m_unit; }
-    CString GetMediaText(int language) override;
-    bool TestMedia(bool removed) override;
-    bool Activate() override;
-    bool Deactivate() override;
+    CString GetMediaText(int) override { return L"Test card"; }
+    bool TestMedia(bool) override
+    {
+        m_dwTestThread = ::GetCurrentThreadId();
+        ++m_nTestCalls;
+        return m_bMediaAnswer;
+    }
+    bool Activate() override
+    {
+        ++m_nActivateCalls;
+        return m_bActivateAnswer;
+    }
+    bool Deactivate() override
+    {
+        ++m_nDeactivateCalls;
+        return m_bDeactivateAnswer;
+    }
     unsigned long long GetCardSize() override { return 0; }
     bool ReadSectorsA(BYTE*, DWORD, UINT) override { return false; }
     bool ReadSectorsB(BYTE*, UINT, DWORD*) override { return false; }

