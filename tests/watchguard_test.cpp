@@ -6,6 +6,7 @@
 
 #include <string>
 #include <thread>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -18,13 +19,14 @@ const UINT NotifyMessage = WM_APP + 100;
 const UINT LogMessage = WM_APP + 101;
 const UINT DelayedMessage = WM_APP + 102;
 
-using Seen = std::vector<std::pair<eWatchguardState, CSectorix*>>;
+// What the callback saw: state, source and the thread it ran on.
+using Seen = std::vector<std::tuple<eWatchguardState, CSectorix*, DWORD>>;
 
-Seen StatesAndSources(const std::vector<Notification>& notifications)
+Seen SeenBy(NotificationLog& log)
 {
     Seen seen;
-    for (const Notification& n : notifications)
-        seen.emplace_back(n.state, n.source);
+    for (const Notification& n : log.Snapshot())
+        seen.emplace_back(n.state, n.source, n.thread);
     return seen;
 }
 
@@ -128,10 +130,8 @@ TEST_F(WatchguardTest, MediaNotificationsReachTheCallbackOnTheWatchguardThreadFo
 
     // Posts arrive in order, so once the last one is seen the dropped ones are gone for good.
     ASSERT_TRUE(log.WaitForCount(2));
-    std::vector<Notification> seen = log.Snapshot();
-    EXPECT_EQ((Seen{ { MediaInserted, pRegistered }, { MediaRemoved, pRegistered } }), StatesAndSources(seen));
-    for (const Notification& n : seen)
-        EXPECT_EQ(m_pWatchguard->m_nThreadID, n.thread);
+    DWORD thread = m_pWatchguard->m_nThreadID;
+    EXPECT_EQ((Seen{ { MediaInserted, pRegistered, thread }, { MediaRemoved, pRegistered, thread } }), SeenBy(log));
 }
 
 TEST_F(WatchguardTest, NotificationMessagesPreferTheWindowToTheThreadUntilSwitchedOff)
@@ -177,10 +177,7 @@ TEST_F(WatchguardTest, StatusTerminateArrivesAtOnceWhileTheWatchguardThreadIsBus
     ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(evEntered, WaitBound));
     m_pWatchguard->SendNotification(StatusTerminate, nullptr);
 
-    std::vector<Notification> seen = log.Snapshot();
-    EXPECT_EQ((Seen{ { StatusTerminate, nullptr } }), StatesAndSources(seen));
-    ASSERT_EQ(1u, seen.size());
-    EXPECT_EQ(::GetCurrentThreadId(), seen[0].thread);
+    EXPECT_EQ((Seen{ { StatusTerminate, nullptr, ::GetCurrentThreadId() } }), SeenBy(log));
     evRelease.SetEvent();
     ASSERT_TRUE(log.WaitForCount(2));
     m_pWatchguard->EnableNotificationMessages(0, nullptr, 0);
@@ -381,10 +378,7 @@ TEST(WatchguardTeardown, EndsBothThreadsDeletesEverySourceAndAllowsANewWatchguar
     ::CloseHandle(threads[0]);
     ::CloseHandle(threads[1]);
 
-    std::vector<Notification> seen = log.Snapshot();
-    EXPECT_EQ((Seen{ { WatchguardStopped, nullptr } }), StatesAndSources(seen));
-    ASSERT_EQ(1u, seen.size());
-    EXPECT_EQ(watchguardThreadId, seen[0].thread);
+    EXPECT_EQ((Seen{ { WatchguardStopped, nullptr, watchguardThreadId } }), SeenBy(log));
 
     CWatchguard* pNext = InitWatchguard();
     ASSERT_NE(nullptr, pNext);
