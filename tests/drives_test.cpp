@@ -75,31 +75,23 @@ TEST_F(DrivesTest, EnablingScansLettersCToZAndMakesSourcesForRemovableDrivesOnly
     EXPECT_TRUE(Logged("Sectorix\t\tDrive Type N:\tDRIVE_REMOTE (4)\r\n"));
     ExpectNotified(MediaInserted, pE);
 
-    // Enabled twice: the drive keeps its one source, and one disable keeps the lock.
+    // Enabled twice: the drive keeps its one source, and one disable keeps
+    // the lock. Disabling leaves the active drive active but unregistered,
+    // and image files, enabled one by one, stay.
+    ASSERT_TRUE(m_pWatchguard->EnableImageFile(m_image.c_str()));
+    CSectorix* pImage = FindDrive(0);
+    ASSERT_NE(nullptr, pImage);
+    ASSERT_TRUE(m_pWatchguard->ActivateSectorix(pE, Sectorix::SetActive));
     ASSERT_TRUE(m_pWatchguard->EnableDrives(true));
     EXPECT_EQ(pE, FindDrive('E'));
     EXPECT_TRUE(m_pWatchguard->EnableDrives(false));
     EXPECT_FALSE(m_pWatchguard->isValid(pE));
+    EXPECT_EQ(pE, m_pWatchguard->GetActiveSectorix());
+    EXPECT_TRUE(m_pWatchguard->isValid(pImage));
     EXPECT_EQ(nullptr, FindDrive('G'));
     EXPECT_TRUE(m_pWatchguard->LockStateDrive().isOwned());
     EXPECT_TRUE(m_pWatchguard->EnableDrives(false));
     EXPECT_FALSE(m_pWatchguard->LockStateDrive().isEnabled());
-}
-
-// Image files are enabled one by one, not with the drives: they stay.
-TEST_F(DrivesTest, DisablingLeavesImagesAndTheActiveDriveActiveButUnregistered)
-{
-    AddRemovable(L'E', 1);
-    ASSERT_TRUE(m_pWatchguard->EnableImageFile(m_image.c_str()));
-    CSectorix* pImage = FindDrive(0);
-    ASSERT_NE(nullptr, pImage);
-    ASSERT_TRUE(m_pWatchguard->EnableDrives(true));
-    CSectorix* pE = FindDrive('E');
-    ASSERT_TRUE(m_pWatchguard->ActivateSectorix(pE, Sectorix::SetActive));
-    ASSERT_TRUE(m_pWatchguard->EnableDrives(false));
-    EXPECT_EQ(pE, m_pWatchguard->GetActiveSectorix());
-    EXPECT_FALSE(m_pWatchguard->isValid(pE));
-    EXPECT_TRUE(m_pWatchguard->isValid(pImage));
     EXPECT_TRUE(m_pWatchguard->ActivateSectorix(nullptr, Sectorix::SetActive));
 }
 
