@@ -159,13 +159,6 @@ TEST_F(DriveSourceTest, TelemetryStatusHoldsTheCardOpenUntilTheTransferEnds)
     ASSERT_TRUE(pDrive->TelvaneGetStatus(&status));
     EXPECT_EQ(Sectorix::STATUS_CARD_NOT_OPENED, status);
     EXPECT_TRUE(m_pWatchguard->IsEnabled());
-
-    UINT packetSize = 0;
-    unsigned short code = 0;
-    EXPECT_TRUE(pDrive->TelvaneGetPacketSize(&packetSize));
-    EXPECT_EQ(512u, packetSize);
-    EXPECT_TRUE(pDrive->TelvaneGetError(&code, nullptr));
-    EXPECT_EQ(0xFFFE, code);
 }
 
 // A volume that will not dismount is only logged: the open goes on.
