@@ -75,19 +75,6 @@ TEST(Host, RunsTheWatchguardWithASourceOfItsOwn)
     EXPECT_EQ(nullptr, pfnGet());
 }
 
-TEST(Host, FlatLogFolderMustExist)
-{
-    auto pfnSetLogFolder = Resolve<PFN_SetLogFolder>("SetLogFolder", 4);
-    ASSERT_NE(nullptr, pfnSetLogFolder);
-    wchar_t temp[MAX_PATH];
-    ::GetTempPathW(MAX_PATH, temp);
-    std::wstring folder = std::wstring(temp) + L"sectorix-host-" + std::to_wstring(::GetCurrentProcessId());
-    EXPECT_FALSE(pfnSetLogFolder(folder.c_str()));
-    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, ::GetFileAttributesW(folder.c_str()));
-    EXPECT_TRUE(pfnSetLogFolder(temp));
-    EXPECT_TRUE(pfnSetLogFolder(L""));
-}
-
 // The host's call reaches the card service, whose own result comes back.
 TEST(Host, FlatDeleteArpEntryAsksTheCardService)
 {
