@@ -196,39 +196,19 @@ TEST_F(LapTest, DescendingFromAFreshLapAndWithFewAccessPoints)
     }
 }
 
-TEST_F(LapTest, GapBetweenHeaderAndDataIsZerosOnly)
+// A header shorter than the FAT area leaves a gap of zeros before the data;
+// a header that ends inside a sector serves its whole sectors only.
+TEST_F(LapTest, GapBetweenHeaderAndDataIsZerosAndHeaderServesWholeSectorsOnly)
 {
-    uint32_t headerSectors = s_firstDataSector - 8;
-    Serve(MakeLapFile(s_card.data(), s_card.size(), headerSectors, s_firstDataSector));
-    EXPECT_EQ(headerSectors, m_image.HeaderSectors());
-    // From the header through the gap into the data; from inside the gap
-    // into the data; inside the gap; the data alone.
-    ExpectServed({ headerSectors - 2 }, 20, headerSectors);
-    ExpectServed({ headerSectors + 3 }, 64, headerSectors);
-    ExpectServed({ headerSectors + 1 }, 4, headerSectors);
-    ExpectServed({ s_firstDataSector, 0 }, 70, headerSectors);
-}
+    uint32_t h = s_firstDataSector - 8;
+    Serve(MakeLapFile(s_card.data(), s_card.size(), h, s_firstDataSector));
+    EXPECT_EQ(h, m_image.HeaderSectors());
+    // Header through gap into data, gap into data, gap alone, data alone.
+    ExpectServed({ h - 2 }, 20, h);
+    ExpectServed({ h + 3 }, 64, h);
+    ExpectServed({ h + 1 }, 4, h);
+    ExpectServed({ s_firstDataSector, 0 }, 70, h);
 
-TEST_F(LapTest, ListedSectorsComeOnlyFromTheHeader)
-{
-    Serve(s_lap);
-    uint32_t h = m_image.HeaderSectors();
-    std::vector<uint32_t> sectors = { h - 1, 0, 5, h - 1 };
-    GuardedBuffer buffer(sectors.size() * SectorSize);
-    ASSERT_TRUE(m_image.ReadSectorList(buffer.data(), static_cast<uint32_t>(sectors.size()), sectors.data()));
-    for (size_t i = 0; i < sectors.size(); ++i)
-        EXPECT_EQ(0, std::memcmp(buffer.data() + i * SectorSize, &s_card[sectors[i] * SectorSize], SectorSize));
-    // The data holds these sectors, but a listed read never reaches it.
-    for (uint32_t refused : { h, h + 100, 0xFFFFFFFFu })
-    {
-        uint32_t list[] = { 0, refused };
-        EXPECT_FALSE(m_image.ReadSectorList(buffer.data(), 2, list)) << refused;
-    }
-    EXPECT_TRUE(m_image.ReadSectorList(buffer.data(), 0, nullptr));
-}
-
-TEST_F(LapTest, HeaderServesWholeSectorsOnly)
-{
     const uint32_t partial = 100;
     uint32_t headerSize = s_firstDataSector * SectorSize - SectorSize + partial;
     std::vector<unsigned char> data(s_card.begin() + s_firstDataSector * SectorSize, s_card.end());
@@ -300,14 +280,13 @@ TEST_F(LapTest, DamagedDataFailsWhereItIsMetAndLowerReadsStillSucceed)
     EXPECT_FALSE(m_image.ReadSectors(buffer.data(), CardSectors() - 1, 1));
 }
 
-struct Damage
-{
-    const char* what;
-    void (*apply)(std::vector<unsigned char>& lap);
-};
-
 TEST_F(LapTest, UnsoundListBlocksAreRefused)
 {
+    struct Damage
+    {
+        const char* what;
+        void (*apply)(std::vector<unsigned char>& lap);
+    };
     const Damage damages[] = {
         { "check word off by one", [](std::vector<unsigned char>& lap) { lap[80] ^= 1; } },
         { "two bytes", [](std::vector<unsigned char>& lap) { lap.resize(2); } },

@@ -191,49 +191,52 @@ TEST_F(BurstTest, FinishedLapsAreServedAsTheCardOneAfterTheOther)
     EXPECT_TRUE(WaitForPosts(WatchguardMessage, MediaRemoved));
 }
 
-TEST_F(BurstTest, APartlyStoredLapIsResumedWhereItsFileEnds)
+// A lap file already there is resumed where it ends when it starts as the
+// lap does, written anew when it does not, and taken as it is when whole.
+TEST_F(BurstTest, AStoredLapFileIsResumedWrittenAnewOrTakenAsItIs)
 {
-    Lap lap = MakeLap(5, 1, 2, 3, 50000);
-    WriteFile(LapFile(lap), std::vector<BYTE>(lap.bytes.begin(), lap.bytes.begin() + 20000));
-    Offer(lap);
-    StartBurst();
-    ASSERT_TRUE(WaitForPosts(SourceMessage, Sectorix::NOTIFY_LAP_DONE));
-    ASSERT_EQ(1u, Posts(SourceMessage, Sectorix::NOTIFY_LAP_PRESENT).size());
-    EXPECT_EQ(20000, Posts(SourceMessage, Sectorix::NOTIFY_LAP_PRESENT)[0].lParam);
-    EXPECT_EQ(lap.bytes, WholeFile(LapFile(lap)));
-    std::wstring calls = Calls();
-    EXPECT_EQ(1u, CountCalls(L"getLastLapData@12(0,16384)")) << calls;
-    EXPECT_EQ(1u, CountCalls(L"getLastLapData@12(20000,30000)")) << calls;
-    EXPECT_EQ(2u, CountCalls(L"getLastLapData@12")) << calls;
-}
-
-TEST_F(BurstTest, ALapWhoseFileStartsDifferentlyIsWrittenAnew)
-{
-    Lap lap = MakeLap(6, 1, 2, 3, 40000);
-    std::vector<BYTE> stale(lap.bytes.begin(), lap.bytes.begin() + 45000 - 15000);
-    stale[100] ^= 0xFF;
-    stale.resize(45000, 0x5A);
-    WriteFile(LapFile(lap), stale);
-    Offer(lap);
-    StartBurst();
-    ASSERT_TRUE(WaitForPosts(SourceMessage, Sectorix::NOTIFY_LAP_DONE));
-    EXPECT_TRUE(Posts(SourceMessage, Sectorix::NOTIFY_LAP_PRESENT).empty());
-    EXPECT_EQ(lap.bytes, WholeFile(LapFile(lap)));
-    EXPECT_EQ(1u, CountCalls(L"getLastLapData@12(16384,23616)")) << Calls();
-}
-
-TEST_F(BurstTest, ASmallLapAlreadyStoredIsDoneWithoutAnotherFetch)
-{
-    Lap lap = MakeLap(7, 4, 5, 6, 5000);
-    WriteFile(LapFile(lap), lap.bytes);
-    Offer(lap);
-    StartBurst();
-    ASSERT_TRUE(WaitForPosts(SourceMessage, Sectorix::NOTIFY_LAP_DONE));
-    ASSERT_EQ(1u, Posts(SourceMessage, Sectorix::NOTIFY_LAP_PRESENT).size());
-    EXPECT_EQ(5000, Posts(SourceMessage, Sectorix::NOTIFY_LAP_PRESENT)[0].lParam);
-    EXPECT_EQ(1u, CountCalls(L"getLastLapData@12")) << Calls();
-    EXPECT_EQ(1u, CountCalls(L"getLastLapData@12(0,5000)")) << Calls();
-    EXPECT_EQ(lap.bytes, WholeFile(LapFile(lap)));
+    struct Stored
+    {
+        size_t lapSize;
+        size_t kept;
+        bool stale;
+        const wchar_t* fetches;
+    };
+    const Stored cases[] = {
+        { 50000, 20000, false, L"getLastLapData@12(0,16384)\ngetLastLapData@12(20000,30000)\n" },
+        { 40000, 45000, true, L"getLastLapData@12(0,16384)\ngetLastLapData@12(16384,23616)\n" },
+        { 5000, 5000, false, L"getLastLapData@12(0,5000)\n" },
+    };
+    DWORD id = 5;
+    for (const Stored& stored : cases)
+    {
+        SCOPED_TRACE(stored.lapSize);
+        Lap lap = MakeLap(id++, 1, 2, 3, stored.lapSize);
+        std::vector<BYTE> file(lap.bytes.begin(), lap.bytes.begin() + std::min(stored.kept, stored.lapSize));
+        if (stored.stale)
+            file[100] ^= 0xFF;
+        file.resize(stored.kept, 0x5A);
+        WriteFile(LapFile(lap), file);
+        Control(ts::ClearCalls);
+        m_posted.clear();
+        Offer(lap);
+        StartBurst();
+        ASSERT_TRUE(WaitForPosts(SourceMessage, Sectorix::NOTIFY_LAP_DONE));
+        std::vector<Posted> present = Posts(SourceMessage, Sectorix::NOTIFY_LAP_PRESENT);
+        ASSERT_EQ(stored.stale ? 0u : 1u, present.size());
+        if (!stored.stale)
+        {
+            EXPECT_EQ(static_cast<LPARAM>(stored.kept), present[0].lParam);
+        }
+        EXPECT_EQ(lap.bytes, WholeFile(LapFile(lap)));
+        std::wstring fetches;
+        std::wstring calls = Calls();
+        for (size_t at = calls.find(L"getLastLapData"); at != std::wstring::npos;
+             at = calls.find(L"getLastLapData", at + 1))
+            fetches += calls.substr(at, calls.find(L'\n', at) + 1 - at);
+        EXPECT_EQ(stored.fetches, fetches) << calls;
+        ASSERT_TRUE(WaitForBurstEnd());
+    }
 }
 
 TEST_F(BurstTest, AFailedFetchKeepsThePartForTheNextBurst)
