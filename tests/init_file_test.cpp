@@ -152,11 +152,10 @@ TEST(InitRecordsTest, RecorderInitNeedsBothRecordsAConfigurationOf86BytesAndAnIn
 
 TEST(InitRecordsTest, RecorderErrorsMapToCardLibraryCodesAndUnknownOnesToAFailure)
 {
-    EXPECT_EQ(Success, CardInit::MapRecorderError(0));
-    EXPECT_EQ(Success, CardInit::MapRecorderError(23));
-    EXPECT_EQ(0x20010006u, CardInit::MapRecorderError(4));
-    EXPECT_EQ(0x20010007u, CardInit::MapRecorderError(18));
-    EXPECT_EQ(0x20010005u, CardInit::MapRecorderError(24));
+    const std::pair<uint32_t, DWORD> mapped[] = { { 0, Success }, { 23, Success }, { 4, 0x20010006 },
+                                                  { 18, 0x20010007 }, { 24, 0x20010005 } };
+    for (const auto& error : mapped)
+        EXPECT_EQ(error.second, CardInit::MapRecorderError(error.first)) << error.first;
     for (uint32_t error : { 25u, 100u, 0xFFFFFFFFu })
         EXPECT_NE(Success, CardInit::MapRecorderError(error)) << error;
 }

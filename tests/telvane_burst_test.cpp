@@ -128,13 +128,13 @@ TEST_F(BurstTest, LapsAreStoredUnderTheirNumbersAndQueuedAndFilesThatAreNoLapsAr
     Offer(second);
     StartBurst();
     ASSERT_TRUE(WaitForPosts(SourceMessage, Sectorix::NOTIFY_LAP_DONE, 2));
-    std::vector<Posted> started = Posts(SourceMessage, Sectorix::NOTIFY_LAP_STARTED);
-    std::vector<Posted> done = Posts(SourceMessage, Sectorix::NOTIFY_LAP_DONE);
-    ASSERT_EQ(2u, started.size());
-    EXPECT_EQ(LapNumbers(first), started[0].lParam);
-    EXPECT_EQ(LapNumbers(second), started[1].lParam);
-    EXPECT_EQ(LapNumbers(first), done[0].lParam);
-    EXPECT_EQ(LapNumbers(second), done[1].lParam);
+    for (WPARAM state : { Sectorix::NOTIFY_LAP_STARTED, Sectorix::NOTIFY_LAP_DONE })
+    {
+        std::vector<Posted> posts = Posts(SourceMessage, state);
+        ASSERT_EQ(2u, posts.size());
+        EXPECT_EQ(LapNumbers(first), posts[0].lParam);
+        EXPECT_EQ(LapNumbers(second), posts[1].lParam);
+    }
     EXPECT_EQ(first.bytes, WholeFile(LapFile(first)));
     EXPECT_EQ(second.bytes, WholeFile(LapFile(second)));
     EXPECT_EQ(SpiFolder() + L"\\00001A2B_007_003_00012.mflap", LapFile(first));
