@@ -4,11 +4,11 @@
 // demo's card named by the environment.
 #include "CardFiles.h"
 #include "CardLibStandin.h"
+#include "InitFiles.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <fstream>
 
 namespace cs = CardLibStandin;
 
@@ -22,12 +22,6 @@ typedef unsigned int(__cdecl* TwoPointerEntry)(void*, void*);
 typedef unsigned int(__cdecl* InitCardEntry)(const BYTE*, const BYTE*, DWORD);
 
 const size_t ImageSize = 65536;
-
-void WriteFileBytes(const std::wstring& path, const std::vector<BYTE>& bytes)
-{
-    std::ofstream file(path.c_str(), std::ios::binary | std::ios::trunc);
-    file.write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-}
 
 std::string Narrow(const std::wstring& text)
 {
@@ -82,8 +76,8 @@ TEST_F(CardLibStandinTest, InitFileIsKeptOnTheCardImageAndReadBack)
     const std::wstring back = m_folder + L"\\back.bin";
     const std::vector<BYTE> records = {0x00, 0x01, 0x07, 0x06, 5, 0, 0, 0, 1, 2, 3, 4, 5,
                                        0x00, 0x04, 0x00, 0x00, 0, 0, 0, 0};
-    WriteFileBytes(image, std::vector<BYTE>(ImageSize, 0xFF));
-    WriteFileBytes(init, records);
+    init_files::Write(image, std::vector<BYTE>(ImageSize, 0xFF));
+    init_files::Write(init, records);
     m_cmdll(cs::SetCardImage, 0, image.c_str());
 
     EXPECT_EQ(cs::CodeNotMounted, Cmdll<TextEntry>("cmdllDoInitCard")(Narrow(init).c_str()));
@@ -108,7 +102,7 @@ TEST_F(CardLibStandinTest, InitFileIsKeptOnTheCardImageAndReadBack)
     EXPECT_EQ(expected, card_files::ReadBytes(back, 0, ImageSize));
 
     // A record that runs past the end of its file leaves the card alone.
-    WriteFileBytes(init, std::vector<BYTE>(records.begin(), records.end() - 1));
+    init_files::Write(init, std::vector<BYTE>(records.begin(), records.end() - 1));
     EXPECT_EQ(cs::CodeBadInitFile, Cmdll<TextEntry>("cmdllDoInitCard")(Narrow(init).c_str()));
     EXPECT_EQ(card, card_files::ReadBytes(image, 0, ImageSize));
 
@@ -150,7 +144,7 @@ TEST_F(CardLibStandinTest, RecorderKeepsItsBlocksAndAChosenAnswerReplacesItsWork
 TEST_F(CardLibStandinTest, EnvironmentNamesTheCardInDriveZero)
 {
     const std::wstring image = m_folder + L"\\card.img";
-    WriteFileBytes(image, std::vector<BYTE>(ImageSize, 0xFF));
+    init_files::Write(image, std::vector<BYTE>(ImageSize, 0xFF));
     ASSERT_TRUE(::SetEnvironmentVariableW(cs::CardVariable, image.c_str()));
     m_cmdll(cs::Reset, 0, nullptr);
     ::SetEnvironmentVariableW(cs::CardVariable, nullptr);

@@ -1,5 +1,6 @@
 // The Telvane source in burst mode: laps fetched into lap files and resumed,
 // the vehicle computer's log appended, and the burst thread's end.
+#include "InitFiles.h"
 #include "TelemetryTest.h"
 
 #include <algorithm>
@@ -22,14 +23,6 @@ std::vector<BYTE> RandomBytes(size_t size, unsigned seed)
     for (BYTE& byte : bytes)
         byte = static_cast<BYTE>(generator());
     return bytes;
-}
-
-void WriteFile(const std::wstring& path, const std::vector<BYTE>& bytes)
-{
-    HANDLE hFile = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    DWORD written = 0;
-    ::WriteFile(hFile, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-    ::CloseHandle(hFile);
 }
 
 std::vector<BYTE> WholeFile(const std::wstring& path)
@@ -74,7 +67,7 @@ protected:
     {
         Lap lap{ { nullptr, id, first, second, third }, RandomBytes(size, id), {} };
         lap.source = m_folder + L"\\offered-" + std::to_wstring(id);
-        WriteFile(lap.source, lap.bytes);
+        EXPECT_TRUE(init_files::Write(lap.source, lap.bytes));
         lap.numbers.path = lap.source.c_str();
         return lap;
     }
@@ -216,7 +209,7 @@ TEST_F(BurstTest, AStoredLapFileIsResumedWrittenAnewOrTakenAsItIs)
         if (stored.stale)
             file[100] ^= 0xFF;
         file.resize(stored.kept, 0x5A);
-        WriteFile(LapFile(lap), file);
+        ASSERT_TRUE(init_files::Write(LapFile(lap), file));
         Control(ts::ClearCalls);
         m_posted.clear();
         Offer(lap);
