@@ -49,10 +49,7 @@ protected:
     // Takes what is posted to this thread until done() holds or the bound
     // passes; answers done().
     bool PumpUntil(const std::function<bool()>& done, DWORD bound = testing_helpers::WaitBound);
-    void PumpFor(DWORD milliseconds)
-    {
-        PumpUntil([] { return false; }, milliseconds);
-    }
+    void PumpFor(DWORD milliseconds) { PumpUntil([] { return false; }, milliseconds); }
     std::vector<Posted> Posts(UINT message, WPARAM wParam) const;
     bool WaitForPosts(UINT message, WPARAM wParam, size_t count = 1);
 
