@@ -39,40 +39,27 @@ std::wstring CardLibraryTest::VariantFolder() const
     return card_files::WindowsPath(CARDLIB_STANDIN_DIR) + L"\\" + Variant();
 }
 
-int CardLibraryTest::Cmdll(int op, UINT_PTR value, const void* data)
+namespace
 {
-    return m_cmdll(op, value, data);
+// The library of the name, selected, loaded and of the binding's class.
+template <typename Binding>
+Binding* Select(const wchar_t* name)
+{
+    EXPECT_TRUE(CCSMDLL::SelectCSMDLL(name));
+    CCSMDLL* pCSMDLL = CCSMDLL::GetCSMDLL();
+    EXPECT_TRUE(pCSMDLL && pCSMDLL->isValid() && pCSMDLL->IsKindOf(RUNTIME_CLASS(Binding)));
+    return static_cast<Binding*>(pCSMDLL);
 }
-
-int CardLibraryTest::Cmrec(int op, UINT_PTR value, const void* data)
-{
-    return m_cmrec(op, value, data);
-}
-
-std::wstring CardLibraryTest::CmdllCalls()
-{
-    return cs::Calls(m_cmdll);
-}
-
-std::wstring CardLibraryTest::CmrecCalls()
-{
-    return cs::Calls(m_cmrec);
 }
 
 CCMDLLApi* CardLibraryTest::SelectCMDLL()
 {
-    EXPECT_TRUE(CCSMDLL::SelectCSMDLL(L"CMDLL.DLL"));
-    CCSMDLL* pCSMDLL = CCSMDLL::GetCSMDLL();
-    EXPECT_TRUE(pCSMDLL && pCSMDLL->isValid() && pCSMDLL->IsKindOf(RUNTIME_CLASS(CCMDLLApi)));
-    return static_cast<CCMDLLApi*>(pCSMDLL);
+    return Select<CCMDLLApi>(L"CMDLL.DLL");
 }
 
 CCMRECDLL* CardLibraryTest::SelectCMREC()
 {
-    EXPECT_TRUE(CCSMDLL::SelectCSMDLL(L"CMRECDLL.DLL"));
-    CCSMDLL* pCSMDLL = CCSMDLL::GetCSMDLL();
-    EXPECT_TRUE(pCSMDLL && pCSMDLL->isValid() && pCSMDLL->IsKindOf(RUNTIME_CLASS(CCMRECDLL)));
-    return static_cast<CCMRECDLL*>(pCSMDLL);
+    return Select<CCMRECDLL>(L"CMRECDLL.DLL");
 }
 
 std::wstring CardLibraryTest::File(const wchar_t* name, const init_files::Bytes& bytes)
@@ -94,7 +81,7 @@ bool CMemoryCard::WriteSectors(BYTE* buffer, DWORD firstSector, UINT count)
 {
     DWORD progress = 0;
     bool pastStart = false;
-    CCSMDLL::GetCSMDLL()->AsyncFormatProgress(progress, pastStart, m_writes.size() == m_cancelAt);
+    CCSMDLL::GetCSMDLL()->AsyncFormatProgress(progress, pastStart, false);
     if (m_writes.size() == m_holdAt)
     {
         m_evHeld.SetEvent();

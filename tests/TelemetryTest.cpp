@@ -41,16 +41,6 @@ void TelemetryTest::TearDown()
     card_files::RemoveTree(m_folder);
 }
 
-int TelemetryTest::Control(int op, UINT_PTR value, const void* data)
-{
-    return m_control(op, value, data);
-}
-
-std::wstring TelemetryTest::Calls()
-{
-    return TelemetryStandin::Calls(m_control);
-}
-
 size_t TelemetryTest::CountCalls(const wchar_t* call)
 {
     std::wstring calls = L"\n" + Calls();
@@ -59,11 +49,6 @@ size_t TelemetryTest::CountCalls(const wchar_t* call)
     for (size_t at = calls.find(line); at != std::wstring::npos; at = calls.find(line, at + 1))
         ++count;
     return count;
-}
-
-void TelemetryTest::SetStatus(WORD status)
-{
-    Control(TelemetryStandin::SetStatus, status);
 }
 
 std::wstring TelemetryTest::UniqueName(const wchar_t* purpose) const
@@ -102,11 +87,6 @@ bool TelemetryTest::PumpUntil(const std::function<bool()>& done, DWORD bound)
             return false;
         ::MsgWaitForMultipleObjects(0, nullptr, FALSE, std::min(bound - elapsed, PollInterval), QS_ALLINPUT);
     }
-}
-
-void TelemetryTest::PumpFor(DWORD milliseconds)
-{
-    PumpUntil([] { return false; }, milliseconds);
 }
 
 std::vector<TelemetryTest::Posted> TelemetryTest::Posts(UINT message, WPARAM wParam) const

@@ -35,11 +35,11 @@ protected:
     virtual const wchar_t* Variant() const { return L"full"; }
     virtual const wchar_t* Library() const { return L"telvane.dll"; }
 
-    int Control(int op, UINT_PTR value = 0, const void* data = nullptr);
-    std::wstring Calls();
+    int Control(int op, UINT_PTR value = 0, const void* data = nullptr) { return m_control(op, value, data); }
+    std::wstring Calls() { return TelemetryStandin::Calls(m_control); }
     // Calls recorded by the stand-in that start with the text.
     size_t CountCalls(const wchar_t* call);
-    void SetStatus(WORD status);
+    void SetStatus(WORD status) { Control(TelemetryStandin::SetStatus, status); }
 
     // A first init string no other test process uses.
     std::wstring UniqueName(const wchar_t* purpose) const;
@@ -49,7 +49,7 @@ protected:
     // Takes what is posted to this thread until done() holds or the bound
     // passes; answers done().
     bool PumpUntil(const std::function<bool()>& done, DWORD bound = testing_helpers::WaitBound);
-    void PumpFor(DWORD milliseconds);
+    void PumpFor(DWORD milliseconds) { PumpUntil([] { return false; }, milliseconds); }
     std::vector<Posted> Posts(UINT message, WPARAM wParam) const;
     bool WaitForPosts(UINT message, WPARAM wParam, size_t count = 1);
 

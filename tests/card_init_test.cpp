@@ -101,14 +101,11 @@ TEST_F(CardInitTest, FormatsInitialisesAndVerifiesACardImageThroughCMDLL)
     DWORD code = 0;
     ASSERT_EQ(ErrorNone, Initialize(pSource, code, true)) << CmdllCalls();
     EXPECT_EQ(0u, code);
+    // Formatted to 0xFF, then the init file after its byte count.
     Bytes init = InitFile();
-    Bytes card = card_files::ReadBytes(image, 0, ImageSize);
-    ASSERT_EQ(ImageSize, card.size());
-    EXPECT_EQ(Bytes({ static_cast<uint8_t>(init.size()), static_cast<uint8_t>(init.size() >> 8), 0, 0 }),
-              Bytes(card.begin(), card.begin() + 4));
-    EXPECT_EQ(init, Bytes(card.begin() + 4, card.begin() + 4 + static_cast<std::ptrdiff_t>(init.size())));
-    EXPECT_TRUE(std::all_of(card.begin() + 4 + static_cast<std::ptrdiff_t>(init.size()), card.end(),
-                            [](BYTE b) { return b == 0xFF; }));
+    Bytes card = Join({ { static_cast<uint8_t>(init.size()), static_cast<uint8_t>(init.size() >> 8), 0, 0 }, init });
+    card.resize(ImageSize, 0xFF);
+    EXPECT_TRUE(card == card_files::ReadBytes(image, 0, ImageSize));
     std::wstring calls = CmdllCalls();
     EXPECT_NE(std::wstring::npos, calls.find(L"_cmdllMountDataSource(*TELVANE,1)\ncmdllDoInitCard(")) << calls;
     EXPECT_NE(std::wstring::npos, calls.find(L"cmdllUnmountDataSource(5ec70001)")) << calls;

@@ -33,26 +33,23 @@ protected:
     }
 };
 
-class BothReadCard1Test : public CardLibraryTest
+// The stand-in folder of one export list.
+template <const wchar_t* Folder>
+class VariantTest : public CardLibraryTest
 {
-    const wchar_t* Variant() const override { return L"both-readcard1"; }
+    const wchar_t* Variant() const override { return Folder; }
 };
-class PlainNamesTest : public CardLibraryTest
-{
-    const wchar_t* Variant() const override { return L"plain-names"; }
-};
-class NoReadLogFileTest : public CardLibraryTest
-{
-    const wchar_t* Variant() const override { return L"no-readlogfile"; }
-};
-class NoExitLastLapTest : public CardLibraryTest
-{
-    const wchar_t* Variant() const override { return L"no-exitlastlap"; }
-};
-class CmrecMissingOneTest : public CardLibraryTest
-{
-    const wchar_t* Variant() const override { return L"cmrec-missing-one"; }
-};
+
+const wchar_t BothReadCard1[] = L"both-readcard1";
+const wchar_t PlainNames[] = L"plain-names";
+const wchar_t NoReadLogFile[] = L"no-readlogfile";
+const wchar_t NoExitLastLap[] = L"no-exitlastlap";
+const wchar_t CmrecMissingOne[] = L"cmrec-missing-one";
+using BothReadCard1Test = VariantTest<BothReadCard1>;
+using PlainNamesTest = VariantTest<PlainNames>;
+using NoReadLogFileTest = VariantTest<NoReadLogFile>;
+using NoExitLastLapTest = VariantTest<NoExitLastLap>;
+using CmrecMissingOneTest = VariantTest<CmrecMissingOne>;
 }
 
 TEST_F(CardLibraryBindingTest, ALibraryThatCannotBeLoadedIsTriedAgainOnTheNextCall)
@@ -69,9 +66,10 @@ TEST_F(CardLibraryBindingTest, ALibraryThatCannotBeLoadedIsTriedAgainOnTheNextCa
     EXPECT_TRUE(pCSMDLL->isValid());
 }
 
-TEST_F(CardLibraryBindingTest, DrivesAreCountedAcrossDriversAndSockets)
+TEST_F(CardLibraryBindingTest, DrivesAreCountedAcrossDriversAndSocketsAndTheLastLapGroupIsBound)
 {
     CCMDLLApi* pCMDLL = SelectCMDLL();
+    EXPECT_NE(nullptr, static_cast<CMDLLAccess*>(pCMDLL)->m_pfnInitReadLastLap);
     const WORD sockets[] = { 2, 3 };
     Cmdll(cs::SetSockets, 2, sockets);
     Cmdll(cs::ClearCalls);
@@ -83,7 +81,7 @@ TEST_F(CardLibraryBindingTest, DrivesAreCountedAcrossDriversAndSockets)
     EXPECT_EQ(0, pCMDLL->cmdllSelectDrive(0));
 }
 
-TEST_F(CardLibraryBindingTest, ARefusedMountReturnsTheLibrarysCodeAndNoHandle)
+TEST_F(CardLibraryBindingTest, ARefusedMountGivesNoHandleAndNamesReachTheLibraryInTheThreadsCodePage)
 {
     CCMDLLApi* pCMDLL = SelectCMDLL();
     Cmdll(cs::SetAnswer, 0x2001000A, L"cmdllMountDataSource");
@@ -91,24 +89,14 @@ TEST_F(CardLibraryBindingTest, ARefusedMountReturnsTheLibrarysCodeAndNoHandle)
     EXPECT_EQ(0x2001000Au, pCMDLL->MountDataSource(L"*TELVANE", handle, true));
     EXPECT_EQ(nullptr, handle);
     EXPECT_NE(std::wstring::npos, CmdllCalls().find(L"_cmdllMountDataSource(*TELVANE,1)")) << CmdllCalls();
-}
+    Cmdll(cs::ClearAnswer, 0, L"cmdllMountDataSource");
 
-TEST_F(CardLibraryBindingTest, NamesReachTheLibraryInTheThreadsCodePage)
-{
-    CCMDLLApi* pCMDLL = SelectCMDLL();
     Cmdll(cs::SetCardImage, 0, File(L"card.img", Bytes(4096, 0xFF)).c_str());
     std::wstring init = File(L"K\u00e4se.init", Record(0x0200, Filled(4, 1)));
-    void* handle = nullptr;
     ASSERT_EQ(Success, pCMDLL->MountDataSource(L"*TELVANE", handle, false));
     EXPECT_EQ(Success, pCMDLL->InitCard(init.c_str()));
     EXPECT_NE(std::wstring::npos, CmdllCalls().find(L"cmdllDoInitCard(" + init + L")")) << CmdllCalls();
     pCMDLL->UnmountDataSource(handle);
-}
-
-TEST_F(CardLibraryBindingTest, LastLapEntriesAreBoundAsAGroup)
-{
-    CCMDLLApi* pCMDLL = SelectCMDLL();
-    EXPECT_NE(nullptr, static_cast<CMDLLAccess*>(pCMDLL)->m_pfnInitReadLastLap);
 }
 
 TEST_F(NoExitLastLapTest, IsValidWithTheLastLapGroupAbsent)
@@ -168,23 +156,21 @@ TEST_F(CardLibraryBindingTest, FormatOverwritesTheCardIn64SectorWritesThroughThe
     EXPECT_EQ(100u, progress);
 }
 
-TEST_F(CardLibraryBindingTest, FormatOfATinyCardWritesNothingAndOfAnUnknownOneFails)
+TEST_F(CardLibraryBindingTest, FormatOfATinyCardWritesNothingAndOfAnUnknownOrFailingOneFails)
 {
     CCMDLLApi* pCMDLL = SelectCMDLL();
     EXPECT_EQ(FormatFailed, pCMDLL->FormatCard());
-    CMemoryCard* pCard = ActiveCard(511);
+    CMemoryCard* pTiny = ActiveCard(511);
     EXPECT_EQ(Success, pCMDLL->FormatCard());
-    EXPECT_TRUE(pCard->m_writes.empty());
+    EXPECT_TRUE(pTiny->m_writes.empty());
     DWORD progress = 0;
     bool pastStart = true;
     pCMDLL->AsyncFormatProgress(progress, pastStart, false);
     EXPECT_EQ(100u, progress);
     EXPECT_FALSE(pastStart);
-}
 
-TEST_F(CardLibraryBindingTest, AFailedWriteEndsTheFormatAndKeepsWhatWasWritten)
-{
-    CCMDLLApi* pCMDLL = SelectCMDLL();
+    // A failed write ends the format and keeps what was written.
+    ASSERT_TRUE(m_pWatchguard->ActivateSectorix(nullptr, Sectorix::SetActive));
     CMemoryCard* pCard = ActiveCard(1000 * 512);
     pCard->m_failAt = 2;
     EXPECT_EQ(FormatFailed, pCMDLL->FormatCard());

