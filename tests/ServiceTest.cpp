@@ -38,17 +38,18 @@ void ServiceTest::TearDown()
     RemoveTree(m_folder);
 }
 
-void ServiceTest::StartService(DWORD version, const std::vector<std::wstring>& options)
+void ServiceTest::StartService(DWORD version, const std::vector<std::wstring>& options, const wchar_t* drive)
 {
-    std::vector<std::wstring> arguments = { L"--protocol", ServiceVersionText(version), L"--drive", L"E=" + m_image };
+    std::vector<std::wstring> arguments = { L"--protocol", ServiceVersionText(version), L"--drive",
+                                            drive + (L"=" + m_image) };
     arguments.insert(arguments.end(), options.begin(), options.end());
     m_service = std::make_unique<CardServiceProcess>(arguments);
     ASSERT_TRUE(m_service->IsReady());
 }
 
-CSectorixService* ServiceTest::MakeSource(unsigned char volume)
+CSectorixService* ServiceTest::MakeSource()
 {
-    CSectorixDrive* pSource = CSectorixDrive::Create(m_pWatchguard, volume, false);
+    CSectorixDrive* pSource = CSectorixDrive::Create(m_pWatchguard, 'E', false);
     if (!pSource)
         return nullptr;
     m_sources.push_back(pSource);
@@ -59,6 +60,12 @@ CSectorixService* ServiceTest::OpenedSource()
 {
     CSectorixService* pSource = MakeSource();
     return pSource && pSource->OpenCard() ? pSource : nullptr;
+}
+
+CSectorixService* ServiceTest::StartOpened(DWORD version, const std::vector<std::wstring>& options)
+{
+    StartService(version, options);
+    return m_service->IsReady() ? OpenedSource() : nullptr;
 }
 
 std::string ServiceTest::Log() const
@@ -114,8 +121,13 @@ bool BackgroundCall::QueueCall(PAPCFUNC routine, ULONG_PTR param)
     return m_hThread && ::QueueUserAPC(routine, m_hThread, param) != 0;
 }
 
-bool ReturnsWithin(DWORD bound, std::function<void()> call)
+// A hung call still writes its answer when it returns, so the answer lives
+// as long as the call.
+std::optional<bool> AnswerWithin(DWORD bound, std::function<bool()> call)
 {
-    BackgroundCall background(std::move(call));
-    return background.Returned(bound);
+    auto answer = std::make_shared<bool>(false);
+    BackgroundCall background([answer, call] { *answer = call(); });
+    if (!background.Returned(bound))
+        return std::nullopt;
+    return *answer;
 }

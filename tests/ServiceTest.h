@@ -8,6 +8,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 // A watchguard with a log folder of its own, a copy of the test card image,
 // and the stand-in card service started as each test needs it.
@@ -19,10 +20,12 @@ protected:
     void SetUp() override;
     void TearDown() override;
 
-    void StartService(DWORD version, const std::vector<std::wstring>& options = {});
-    CSectorixService* MakeSource(unsigned char volume = 'E');
+    // The service serves the card image as the given drive.
+    void StartService(DWORD version, const std::vector<std::wstring>& options = {}, const wchar_t* drive = L"E");
+    CSectorixService* MakeSource();
     // A source of drive E with its card open at the service; null otherwise.
     CSectorixService* OpenedSource();
+    CSectorixService* StartOpened(DWORD version, const std::vector<std::wstring>& options = {});
     std::string Log() const;
     std::vector<BYTE> Image(ULONGLONG sector, size_t sectors) const;
 
@@ -64,11 +67,5 @@ private:
     bool m_bReturned = false;
 };
 
-bool ReturnsWithin(DWORD bound, std::function<void()> call);
-
-// The hex of a message, as the service records it.
-template <typename Message>
-std::string HexOf(const Message& message, size_t size = sizeof(Message))
-{
-    return Hex(&message, size);
-}
+// The call's answer, or none if it has not returned within the bound.
+std::optional<bool> AnswerWithin(DWORD bound, std::function<bool()> call);
