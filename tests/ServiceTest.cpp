@@ -78,8 +78,8 @@ std::vector<BYTE> ServiceTest::Image(ULONGLONG sector, size_t sectors) const
     return ReadBytes(m_image, sector * 512, sectors * 512);
 }
 
-BackgroundCall::BackgroundCall(std::function<void()> call)
-    : m_pState(new State{ std::move(call), ::CreateEventW(nullptr, TRUE, FALSE, nullptr) })
+BackgroundCall::BackgroundCall(std::function<bool()> call)
+    : m_pState(new State{ std::move(call), ::CreateEventW(nullptr, TRUE, FALSE, nullptr), false, nullptr })
 {
     m_hThread = ::CreateThread(nullptr, 0, &Run, m_pState, 0, nullptr);
 }
@@ -100,8 +100,13 @@ DWORD WINAPI BackgroundCall::Run(void* pParam)
 {
     State* pState = static_cast<State*>(pParam);
     ::SetEvent(pState->hStarted);
-    pState->call();
+    pState->answer = pState->call();
     return 0;
+}
+
+void CALLBACK BackgroundCall::RunQueued(ULONG_PTR param)
+{
+    reinterpret_cast<State*>(param)->queued();
 }
 
 bool BackgroundCall::Started(DWORD bound)
@@ -109,25 +114,20 @@ bool BackgroundCall::Started(DWORD bound)
     return m_hThread && ::WaitForSingleObject(m_pState->hStarted, bound) == WAIT_OBJECT_0;
 }
 
-bool BackgroundCall::Returned(DWORD bound)
+std::optional<bool> BackgroundCall::Answer(DWORD bound)
 {
     if (!m_bReturned && m_hThread)
         m_bReturned = ::WaitForSingleObject(m_hThread, bound) == WAIT_OBJECT_0;
-    return m_bReturned;
+    return m_bReturned ? std::optional<bool>(m_pState->answer) : std::nullopt;
 }
 
-bool BackgroundCall::QueueCall(PAPCFUNC routine, ULONG_PTR param)
+bool BackgroundCall::QueueCall(std::function<void()> call)
 {
-    return m_hThread && ::QueueUserAPC(routine, m_hThread, param) != 0;
+    m_pState->queued = std::move(call);
+    return m_hThread && ::QueueUserAPC(&RunQueued, m_hThread, reinterpret_cast<ULONG_PTR>(m_pState)) != 0;
 }
 
-// A hung call still writes its answer when it returns, so the answer lives
-// as long as the call.
 std::optional<bool> AnswerWithin(DWORD bound, std::function<bool()> call)
 {
-    auto answer = std::make_shared<bool>(false);
-    BackgroundCall background([answer, call] { *answer = call(); });
-    if (!background.Returned(bound))
-        return std::nullopt;
-    return *answer;
+    return BackgroundCall(std::move(call)).Answer(bound);
 }

@@ -42,30 +42,33 @@ protected:
 class BackgroundCall
 {
 public:
-    explicit BackgroundCall(std::function<void()> call);
+    explicit BackgroundCall(std::function<bool()> call);
     ~BackgroundCall();
 
     BackgroundCall(const BackgroundCall&) = delete;
     BackgroundCall& operator=(const BackgroundCall&) = delete;
 
     bool Started(DWORD bound);
-    bool Returned(DWORD bound);
-    // Runs a routine on the call's thread the next time it waits alertably.
-    bool QueueCall(PAPCFUNC routine, ULONG_PTR param);
+    // The call's answer, or none if it has not returned within the bound.
+    std::optional<bool> Answer(DWORD bound);
+    // Runs another call on the call's thread the next time it waits alertably.
+    bool QueueCall(std::function<void()> call);
 
 private:
     struct State
     {
-        std::function<void()> call;
+        std::function<bool()> call;
         HANDLE hStarted;
+        bool answer;
+        std::function<void()> queued;
     };
 
     static DWORD WINAPI Run(void* pParam);
+    static void CALLBACK RunQueued(ULONG_PTR param);
 
     State* m_pState;
     HANDLE m_hThread = nullptr;
     bool m_bReturned = false;
 };
 
-// The call's answer, or none if it has not returned within the bound.
 std::optional<bool> AnswerWithin(DWORD bound, std::function<bool()> call);

@@ -225,21 +225,6 @@ TEST_P(ServiceReadTest, ReadsReturnTheImageBytes)
 INSTANTIATE_TEST_SUITE_P(Responses, ServiceReadTest, ::testing::Values(L"", L"split=1", L"split=7", L"apart"),
                          FaultName);
 
-struct SecondRead
-{
-    CSectorixService* pSource;
-    std::vector<BYTE> buffer;
-    bool result;
-    HANDLE hDone;
-};
-
-void CALLBACK ReadAgain(ULONG_PTR param)
-{
-    SecondRead* pRead = reinterpret_cast<SecondRead*>(param);
-    pRead->result = pRead->pSource->ReadSectorsA(pRead->buffer.data(), 9, 1);
-    ::SetEvent(pRead->hDone);
-}
-
 // The reader waits alertably: a call that runs on its thread meanwhile and
 // reads again gets false at once. Closing waits for the exchange under way,
 // which still gets its sectors.
@@ -248,21 +233,24 @@ TEST_F(ServiceTest, SecondReadWhileOneWaitsFailsAtOnceAndCloseLetsTheWaitingOneF
     CSectorixService* pSource = StartOpened(V11101, { L"--fault", L"slow=1000" });
     ASSERT_NE(nullptr, pSource);
     std::vector<BYTE> first(512);
-    bool firstResult = false;
-    BackgroundCall firstRead([&] { firstResult = pSource->ReadSectorsA(first.data(), 9, 1); });
+    BackgroundCall firstRead([&] { return pSource->ReadSectorsA(first.data(), 9, 1); });
     ASSERT_TRUE(firstRead.Started(CallBound));
     ASSERT_TRUE(m_service->WaitForReceived("0e000000" "03", CallBound));
 
-    SecondRead second = { pSource, std::vector<BYTE>(512, 0x33), true, ::CreateEventW(nullptr, TRUE, FALSE, nullptr) };
-    ASSERT_TRUE(firstRead.QueueCall(&ReadAgain, reinterpret_cast<ULONG_PTR>(&second)));
-    ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(second.hDone, CallBound));
-    ::CloseHandle(second.hDone);
-    EXPECT_FALSE(second.result);
-    EXPECT_EQ(std::vector<BYTE>(512, 0x33), second.buffer);
+    std::vector<BYTE> second(512, 0x33);
+    bool secondResult = true;
+    HANDLE hDone = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    ASSERT_TRUE(firstRead.QueueCall([&] {
+        secondResult = pSource->ReadSectorsA(second.data(), 9, 1);
+        ::SetEvent(hDone);
+    }));
+    ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(hDone, CallBound));
+    ::CloseHandle(hDone);
+    EXPECT_FALSE(secondResult);
+    EXPECT_EQ(std::vector<BYTE>(512, 0x33), second);
 
     EXPECT_EQ(true, AnswerWithin(CallBound, [&] { return pSource->CloseCard(); }));
-    ASSERT_TRUE(firstRead.Returned(CallBound));
-    EXPECT_TRUE(firstResult);
+    EXPECT_EQ(true, firstRead.Answer(CallBound));
     EXPECT_EQ(Image(9, 1), first);
     EXPECT_FALSE(pSource->isOpened());
 }
@@ -282,13 +270,11 @@ TEST_F(ServiceTest, CloseCardIsDoneEvenWhenItsRequestCannotBeWritten)
     ASSERT_TRUE(::QueueUserAPC(&BlockReceiver, m_pWatchguard->GetAlertableThread()->m_hThread,
                                reinterpret_cast<ULONG_PTR>(hRelease)));
     ASSERT_TRUE(m_service->Stop());
-    bool closed = false;
-    BackgroundCall close([&] { closed = pSource->CloseCard(); });
+    BackgroundCall close([&] { return pSource->CloseCard(); });
     ASSERT_TRUE(close.Started(CallBound));
     ::Sleep(200);
     ::SetEvent(hRelease);
-    ASSERT_TRUE(close.Returned(CallBound));
-    EXPECT_TRUE(closed);
+    EXPECT_EQ(true, close.Answer(CallBound));
     EXPECT_FALSE(pSource->isOpened());
     EXPECT_TRUE(m_service->ReceivedStartingWith("4f000000" "02").empty());
     m_service.reset();
