@@ -255,30 +255,43 @@ TEST_F(ServiceTest, SecondReadWhileOneWaitsFailsAtOnceAndCloseLetsTheWaitingOneF
     EXPECT_FALSE(pSource->isOpened());
 }
 
+struct Blocker
+{
+    HANDLE hBlocked;
+    HANDLE hRelease;
+};
+
+// Holds the receiving thread where it waits for the next message, at most
+// for the call bound.
 void CALLBACK BlockReceiver(ULONG_PTR param)
 {
-    ::WaitForSingleObject(reinterpret_cast<HANDLE>(param), INFINITE);
+    Blocker* pBlocker = reinterpret_cast<Blocker*>(param);
+    ::SetEvent(pBlocker->hBlocked);
+    ::WaitForSingleObject(pBlocker->hRelease, CallBound);
 }
 
 // The service is gone, but the receiving thread has not yet seen it: the
 // close request cannot be written, and the card is closed all the same.
+// The close waits alertably only once it has let go of the pipe, and lets
+// the receiver go from there.
 TEST_F(ServiceTest, CloseCardIsDoneEvenWhenItsRequestCannotBeWritten)
 {
     CSectorixService* pSource = StartOpened(V11101);
     ASSERT_NE(nullptr, pSource);
-    HANDLE hRelease = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    Blocker blocker = { ::CreateEventW(nullptr, TRUE, FALSE, nullptr), ::CreateEventW(nullptr, TRUE, FALSE, nullptr) };
     ASSERT_TRUE(::QueueUserAPC(&BlockReceiver, m_pWatchguard->GetAlertableThread()->m_hThread,
-                               reinterpret_cast<ULONG_PTR>(hRelease)));
+                               reinterpret_cast<ULONG_PTR>(&blocker)));
+    ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(blocker.hBlocked, CallBound));
     ASSERT_TRUE(m_service->Stop());
     BackgroundCall close([&] { return pSource->CloseCard(); });
     ASSERT_TRUE(close.Started(CallBound));
-    ::Sleep(200);
-    ::SetEvent(hRelease);
+    ASSERT_TRUE(close.QueueCall([&] { ::SetEvent(blocker.hRelease); }));
     EXPECT_EQ(true, close.Answer(CallBound));
     EXPECT_FALSE(pSource->isOpened());
     EXPECT_TRUE(m_service->ReceivedStartingWith("4f000000" "02").empty());
     m_service.reset();
-    ::CloseHandle(hRelease);
+    ::CloseHandle(blocker.hBlocked);
+    ::CloseHandle(blocker.hRelease);
 }
 
 TEST_F(ServiceTest, LogLinesOfTheServiceGoToTheLogBookWhileTheCallerGetsItsAnswer)
