@@ -28,12 +28,6 @@ protected:
         m_machine.volumes[L'E'] = { DRIVE_REMOVABLE, { 1 } };
     }
 
-    void SetUp() override
-    {
-        CardMachineTest::SetUp();
-        m_pWatchguard->EnableNotificationMessages(::GetCurrentThreadId(), nullptr, NotifyMessage);
-    }
-
     void TearDown() override
     {
         if (m_pWatchguard)
@@ -50,13 +44,15 @@ protected:
     }
 
     // The service serves drive E and physical disks 1 and 3 from the card
-    // image, and then the watchguard looks at the drives.
+    // image, and then the watchguard looks at the drives and tells this
+    // thread what it finds.
     void StartServiceAndDrives(DWORD version)
     {
         m_service = std::make_unique<CardServiceProcess>(std::vector<std::wstring>{
             L"--protocol", ServiceVersionText(version), L"--drive", L"E=" + m_image, L"--disk", L"1=" + m_image,
             L"--disk", L"3=" + m_image });
         ASSERT_TRUE(m_service->IsReady());
+        m_pWatchguard->EnableNotificationMessages(::GetCurrentThreadId(), nullptr, NotifyMessage);
         ASSERT_TRUE(m_pWatchguard->EnableDrives(true));
     }
 
