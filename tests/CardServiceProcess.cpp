@@ -101,19 +101,11 @@ bool CardServiceProcess::Stop()
     return ended && status == 0;
 }
 
-std::vector<std::string> CardServiceProcess::Received() const
+std::vector<std::string> CardServiceProcess::ReceivedStartingWith(const std::string& prefix) const
 {
     std::vector<std::string> lines;
     std::istringstream text(card_files::ReadText(m_record));
     for (std::string line; std::getline(text, line);)
-        lines.push_back(line);
-    return lines;
-}
-
-std::vector<std::string> CardServiceProcess::ReceivedStartingWith(const std::string& prefix) const
-{
-    std::vector<std::string> lines;
-    for (const std::string& line : Received())
     {
         if (line.compare(0, prefix.size(), prefix) == 0)
             lines.push_back(line);

@@ -22,10 +22,10 @@ public:
     // Asks the service to end; true if it ended by itself, with status 0.
     bool Stop();
 
-    // The received messages as lower-case hex, one per line, in order.
-    std::vector<std::string> Received() const;
-    // The received messages that start with the given hex bytes.
+    // The received messages that start with the given hex bytes, as
+    // lower-case hex, in order.
     std::vector<std::string> ReceivedStartingWith(const std::string& prefix) const;
+    std::vector<std::string> Received() const { return ReceivedStartingWith(""); }
     // Waits, at most bound milliseconds, until such a message has come.
     bool WaitForReceived(const std::string& prefix, DWORD bound) const;
 

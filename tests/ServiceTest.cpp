@@ -38,17 +38,18 @@ void ServiceTest::TearDown()
     RemoveTree(m_folder);
 }
 
-void ServiceTest::StartService(DWORD version, const std::vector<std::wstring>& options)
+void ServiceTest::StartService(DWORD version, const std::vector<std::wstring>& options, const wchar_t* drive)
 {
-    std::vector<std::wstring> arguments = { L"--protocol", ServiceVersionText(version), L"--drive", L"E=" + m_image };
+    std::vector<std::wstring> arguments = { L"--protocol", ServiceVersionText(version), L"--drive",
+                                            drive + (L"=" + m_image) };
     arguments.insert(arguments.end(), options.begin(), options.end());
     m_service = std::make_unique<CardServiceProcess>(arguments);
     ASSERT_TRUE(m_service->IsReady());
 }
 
-CSectorixService* ServiceTest::MakeSource(unsigned char volume)
+CSectorixService* ServiceTest::MakeSource()
 {
-    CSectorixDrive* pSource = CSectorixDrive::Create(m_pWatchguard, volume, false);
+    CSectorixDrive* pSource = CSectorixDrive::Create(m_pWatchguard, 'E', false);
     if (!pSource)
         return nullptr;
     m_sources.push_back(pSource);
@@ -61,6 +62,12 @@ CSectorixService* ServiceTest::OpenedSource()
     return pSource && pSource->OpenCard() ? pSource : nullptr;
 }
 
+CSectorixService* ServiceTest::StartOpened(DWORD version, const std::vector<std::wstring>& options)
+{
+    StartService(version, options);
+    return m_service->IsReady() ? OpenedSource() : nullptr;
+}
+
 std::string ServiceTest::Log() const
 {
     return LogText(m_folder + L"\\logs");
@@ -71,8 +78,8 @@ std::vector<BYTE> ServiceTest::Image(ULONGLONG sector, size_t sectors) const
     return ReadBytes(m_image, sector * 512, sectors * 512);
 }
 
-BackgroundCall::BackgroundCall(std::function<void()> call)
-    : m_pState(new State{ std::move(call), ::CreateEventW(nullptr, TRUE, FALSE, nullptr) })
+BackgroundCall::BackgroundCall(std::function<bool()> call)
+    : m_pState(new State{ std::move(call), ::CreateEventW(nullptr, TRUE, FALSE, nullptr), false, nullptr })
 {
     m_hThread = ::CreateThread(nullptr, 0, &Run, m_pState, 0, nullptr);
 }
@@ -93,8 +100,13 @@ DWORD WINAPI BackgroundCall::Run(void* pParam)
 {
     State* pState = static_cast<State*>(pParam);
     ::SetEvent(pState->hStarted);
-    pState->call();
+    pState->answer = pState->call();
     return 0;
+}
+
+void CALLBACK BackgroundCall::RunQueued(ULONG_PTR param)
+{
+    reinterpret_cast<State*>(param)->queued();
 }
 
 bool BackgroundCall::Started(DWORD bound)
@@ -102,20 +114,20 @@ bool BackgroundCall::Started(DWORD bound)
     return m_hThread && ::WaitForSingleObject(m_pState->hStarted, bound) == WAIT_OBJECT_0;
 }
 
-bool BackgroundCall::Returned(DWORD bound)
+std::optional<bool> BackgroundCall::Answer(DWORD bound)
 {
     if (!m_bReturned && m_hThread)
         m_bReturned = ::WaitForSingleObject(m_hThread, bound) == WAIT_OBJECT_0;
-    return m_bReturned;
+    return m_bReturned ? std::optional<bool>(m_pState->answer) : std::nullopt;
 }
 
-bool BackgroundCall::QueueCall(PAPCFUNC routine, ULONG_PTR param)
+bool BackgroundCall::QueueCall(std::function<void()> call)
 {
-    return m_hThread && ::QueueUserAPC(routine, m_hThread, param) != 0;
+    m_pState->queued = std::move(call);
+    return m_hThread && ::QueueUserAPC(&RunQueued, m_hThread, reinterpret_cast<ULONG_PTR>(m_pState)) != 0;
 }
 
-bool ReturnsWithin(DWORD bound, std::function<void()> call)
+std::optional<bool> AnswerWithin(DWORD bound, std::function<bool()> call)
 {
-    BackgroundCall background(std::move(call));
-    return background.Returned(bound);
+    return BackgroundCall(std::move(call)).Answer(bound);
 }

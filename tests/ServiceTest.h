@@ -8,6 +8,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 // A watchguard with a log folder of its own, a copy of the test card image,
 // and the stand-in card service started as each test needs it.
@@ -19,10 +20,12 @@ protected:
     void SetUp() override;
     void TearDown() override;
 
-    void StartService(DWORD version, const std::vector<std::wstring>& options = {});
-    CSectorixService* MakeSource(unsigned char volume = 'E');
+    // The service serves the card image as the given drive.
+    void StartService(DWORD version, const std::vector<std::wstring>& options = {}, const wchar_t* drive = L"E");
+    CSectorixService* MakeSource();
     // A source of drive E with its card open at the service; null otherwise.
     CSectorixService* OpenedSource();
+    CSectorixService* StartOpened(DWORD version, const std::vector<std::wstring>& options = {});
     std::string Log() const;
     std::vector<BYTE> Image(ULONGLONG sector, size_t sectors) const;
 
@@ -39,36 +42,33 @@ protected:
 class BackgroundCall
 {
 public:
-    explicit BackgroundCall(std::function<void()> call);
+    explicit BackgroundCall(std::function<bool()> call);
     ~BackgroundCall();
 
     BackgroundCall(const BackgroundCall&) = delete;
     BackgroundCall& operator=(const BackgroundCall&) = delete;
 
     bool Started(DWORD bound);
-    bool Returned(DWORD bound);
-    // Runs a routine on the call's thread the next time it waits alertably.
-    bool QueueCall(PAPCFUNC routine, ULONG_PTR param);
+    // The call's answer, or none if it has not returned within the bound.
+    std::optional<bool> Answer(DWORD bound);
+    // Runs another call on the call's thread the next time it waits alertably.
+    bool QueueCall(std::function<void()> call);
 
 private:
     struct State
     {
-        std::function<void()> call;
+        std::function<bool()> call;
         HANDLE hStarted;
+        bool answer;
+        std::function<void()> queued;
     };
 
     static DWORD WINAPI Run(void* pParam);
+    static void CALLBACK RunQueued(ULONG_PTR param);
 
     State* m_pState;
     HANDLE m_hThread = nullptr;
     bool m_bReturned = false;
 };
 
-bool ReturnsWithin(DWORD bound, std::function<void()> call);
-
-// The hex of a message, as the service records it.
-template <typename Message>
-std::string HexOf(const Message& message, size_t size = sizeof(Message))
-{
-    return Hex(&message, size);
-}
+std::optional<bool> AnswerWithin(DWORD bound, std::function<bool()> call);

@@ -1,10 +1,8 @@
 #include "CardFiles.h"
+#include "TestHelpers.h"
 
-#include "Sectorix/Watchguard.h"
 #include "api/FlatExports.h"
 #include "watchguard/Logbuch.h"
-
-#include <gtest/gtest.h>
 
 #include <regex>
 #include <thread>
@@ -45,6 +43,16 @@ std::wstring LogName(ULONGLONG ticks)
     wchar_t name[64];
     swprintf(name, 64, L"Sectorix %04d-%02d-%02d.log", local.wYear, local.wMonth, local.wDay);
     return name;
+}
+
+// The stamp that starts a line written at the given time.
+std::string Stamp(ULONGLONG ticks)
+{
+    SYSTEMTIME local = LocalTimeAt(ticks);
+    char stamp[32];
+    snprintf(stamp, sizeof(stamp), "%02d.%02d.%04d\t%02d:%02d:%02d.%03d\t", local.wDay, local.wMonth, local.wYear,
+             local.wHour, local.wMinute, local.wSecond, local.wMilliseconds);
+    return stamp;
 }
 
 void SetLastWrite(const std::wstring& path, ULONGLONG ticks)
@@ -100,106 +108,74 @@ protected:
 
 }
 
-TEST_F(LogbuchTest, WithoutFolderNothingIsWrittenAnywhere)
+TEST_F(LogbuchTest, LinesAreStampedUtf8WithByteOrderMarkAndCrLfAndAppendedToTheirDaysFile)
 {
-    EXPECT_TRUE(Logbuch().SetFolder(L""));
-    EXPECT_FALSE(Logbuch().IsEnabled());
-    Logbuch().Write(L"lost");
-    Logbuch().WriteFormat(L"lost %s", L"too");
-    EXPECT_TRUE(FolderNames(m_folder).empty());
-}
-
-TEST_F(LogbuchTest, LinesAreStampedUtf8WithByteOrderMarkAndCrLfAndAppended)
-{
+    const std::string Bom = "\xEF\xBB\xBF";
     ASSERT_TRUE(Logbuch().SetFolder(m_folder.c_str()));
     EXPECT_EQ(m_folder, Logbuch().GetFolder().GetString());
     Logbuch().Write(L"Sectorix\t\tVolume added\tE:");
     ASSERT_TRUE(Logbuch().SetFolder(m_folder.c_str()));
     Logbuch().WriteFormat(L"Sectorix\t%s\tGr\u00f6\u00dfe %d \u20ac", L"OnCmdOpen", 512);
-
-    EXPECT_EQ(std::set<std::wstring>{ LogName(g_clock) }, FolderNames(m_folder));
-    SYSTEMTIME local = LocalTimeAt(g_clock);
-    char stamp[32];
-    snprintf(stamp, sizeof(stamp), "%02d.%02d.%04d\t%02d:%02d:%02d.%03d\t", local.wDay, local.wMonth, local.wYear,
-             local.wHour, local.wMinute, local.wSecond, local.wMilliseconds);
-    std::string expected = "\xEF\xBB\xBF" + std::string(stamp) + "Sectorix\t\tVolume added\tE:\r\n" + stamp +
+    std::wstring firstDay = TodayPath();
+    std::string expected = Bom + Stamp(g_clock) + "Sectorix\t\tVolume added\tE:\r\n" + Stamp(g_clock) +
                            "Sectorix\tOnCmdOpen\tGr\xC3\xB6\xC3\x9F" "e 512 \xE2\x82\xAC\r\n";
-    EXPECT_EQ(expected, ReadText(TodayPath()));
+
+    g_clock += TicksPerDay;
+    Logbuch().Write(L"after midnight");
+    EXPECT_EQ((std::set<std::wstring>{ LogName(g_clock - TicksPerDay), LogName(g_clock) }), FolderNames(m_folder));
+    EXPECT_EQ(expected, ReadText(firstDay));
+    EXPECT_EQ(Bom + Stamp(g_clock) + "after midnight\r\n", ReadText(TodayPath()));
 
     // Other programs may delete the file while it is open.
     EXPECT_TRUE(::DeleteFileW(TodayPath().c_str())) << ::GetLastError();
 }
 
-TEST_F(LogbuchTest, FirstLineOfANewDayOpensTheNewDaysFile)
-{
-    ASSERT_TRUE(Logbuch().SetFolder(m_folder.c_str()));
-    Logbuch().Write(L"before midnight");
-    std::wstring firstDay = TodayPath();
-    g_clock += TicksPerDay;
-    EXPECT_EQ(1u, FolderNames(m_folder).size());
-
-    Logbuch().Write(L"after midnight");
-    ASSERT_EQ(2u, FolderNames(m_folder).size());
-    EXPECT_EQ(std::string::npos, ReadText(firstDay).find("after midnight"));
-    SYSTEMTIME local = LocalTimeAt(g_clock);
-    char stamp[16];
-    snprintf(stamp, sizeof(stamp), "%02d.%02d.%04d\t", local.wDay, local.wMonth, local.wYear);
-    EXPECT_NE(std::string::npos, ReadText(TodayPath()).find(std::string(stamp)));
-}
-
 // The seven newest files always stay; older ones go once their last write
-// lies more than seven days back. Anything matching the name counts.
+// lies more than seven days back, and only in the folder being set.
+// Anything matching the name counts.
 TEST_F(LogbuchTest, CleanUpKeepsSevenAndDeletesOnlyWhatIsOlderThanSevenDays)
-{
-    for (int day = 1; day <= 10; ++day)
-        OldLog(m_folder, day, g_clock - (30 - day) * TicksPerDay);
-    ASSERT_TRUE(Logbuch().SetFolder(m_folder.c_str()));
-    std::set<std::wstring> names = FolderNames(m_folder);
-    EXPECT_EQ(8u, names.size());
-    EXPECT_EQ(0u, names.count(L"Sectorix 2020-01-03.log"));
-    EXPECT_EQ(1u, names.count(L"Sectorix 2020-01-04.log"));
-    RemoveTree(m_folder);
-    ::CreateDirectoryW(m_folder.c_str(), nullptr);
-
-    // Today's file, seven recent ones and one exactly seven days old: nothing goes.
-    ASSERT_TRUE(Logbuch().SetFolder(m_folder.c_str()));
-    Logbuch().Write(L"today");
-    ASSERT_TRUE(Logbuch().SetFolder(L""));
-    SetLastWrite(TodayPath(), g_clock);
-    for (int day = 1; day <= 7; ++day)
-        OldLog(m_folder, day, g_clock - day * 3600 * TicksPerSecond);
-    std::wstring edge = OldLog(m_folder, 8, g_clock - 7 * TicksPerDay);
-    ASSERT_TRUE(Logbuch().SetFolder(m_folder.c_str()));
-    EXPECT_EQ(9u, FolderNames(m_folder).size());
-
-    ASSERT_TRUE(Logbuch().SetFolder(L""));
-    SetLastWrite(m_folder + L"\\" + edge, g_clock - 7 * TicksPerDay - TicksPerSecond);
-    ASSERT_TRUE(::CreateDirectoryW((m_folder + L"\\Sectorix 2019-12-31.log").c_str(), nullptr));
-    SetLastWrite(m_folder + L"\\Sectorix 2019-12-31.log", g_clock - 100 * TicksPerDay);
-    ASSERT_TRUE(Logbuch().SetFolder(m_folder.c_str()));
-    EXPECT_EQ(0u, FolderNames(m_folder).count(edge));
-    EXPECT_EQ(1u, FolderNames(m_folder).count(L"Sectorix 2019-12-31.log"));
-}
-
-TEST_F(LogbuchTest, FewOldFilesStayAndSwitchingFolderCleansOnlyTheNewOne)
 {
     std::wstring other = m_root + L"\\other";
     ::CreateDirectoryW(other.c_str(), nullptr);
-    for (int day = 1; day <= 9; ++day)
+    for (int day = 1; day <= 10; ++day)
     {
         if (day <= 7)
             OldLog(m_folder, day, g_clock - 400 * TicksPerDay);
-        OldLog(other, day, g_clock - 50 * TicksPerDay);
+        OldLog(other, day, g_clock - (30 - day) * TicksPerDay);
     }
     ASSERT_TRUE(Logbuch().SetFolder(m_folder.c_str()));
     EXPECT_EQ(8u, FolderNames(m_folder).size());
     ASSERT_TRUE(Logbuch().SetFolder(other.c_str()));
     EXPECT_EQ(8u, FolderNames(m_folder).size());
-    EXPECT_EQ(8u, FolderNames(other).size());
+    std::set<std::wstring> names = FolderNames(other);
+    EXPECT_EQ(8u, names.size());
+    EXPECT_EQ(0u, names.count(L"Sectorix 2020-01-03.log"));
+    EXPECT_EQ(1u, names.count(L"Sectorix 2020-01-04.log"));
+
+    // Seven recent files, one exactly seven days old, one a second older and
+    // a folder of a log file's name: only the file a second older goes.
+    RemoveTree(m_folder);
+    ::CreateDirectoryW(m_folder.c_str(), nullptr);
+    for (int day = 1; day <= 7; ++day)
+        OldLog(m_folder, day, g_clock - day * 3600 * TicksPerSecond);
+    std::wstring edge = OldLog(m_folder, 8, g_clock - 7 * TicksPerDay);
+    std::wstring older = OldLog(m_folder, 9, g_clock - 7 * TicksPerDay - TicksPerSecond);
+    std::wstring folder = L"Sectorix 2019-12-31.log";
+    ASSERT_TRUE(::CreateDirectoryW((m_folder + L"\\" + folder).c_str(), nullptr));
+    SetLastWrite(m_folder + L"\\" + folder, g_clock - 100 * TicksPerDay);
+    ASSERT_TRUE(Logbuch().SetFolder(m_folder.c_str()));
+    names = FolderNames(m_folder);
+    EXPECT_EQ(10u, names.size());
+    EXPECT_EQ(1u, names.count(edge));
+    EXPECT_EQ(0u, names.count(older));
+    EXPECT_EQ(1u, names.count(folder));
 }
 
-TEST_F(LogbuchTest, UnusableFolderFailsAndDropsLinesUntilAUsableOne)
+TEST_F(LogbuchTest, WithoutAUsableFolderLinesAreDroppedUntilThereIsOne)
 {
+    EXPECT_TRUE(Logbuch().SetFolder(L""));
+    EXPECT_FALSE(Logbuch().IsEnabled());
+    Logbuch().WriteFormat(L"lost %s", L"too");
     std::wstring missing = m_root + L"\\missing";
     EXPECT_FALSE(SetLogFolder(missing.c_str()));
     Logbuch().Write(L"dropped");
@@ -223,10 +199,7 @@ TEST_F(LogbuchTest, WatchguardCreatesAMissingFolderOneLevelDeep)
     pWatchguard->SetLogFolder(tooDeep.c_str());
     EXPECT_EQ(INVALID_FILE_ATTRIBUTES, ::GetFileAttributesW(tooDeep.c_str()));
     EXPECT_EQ(tooDeep, Logbuch().GetFolder().GetString());
-
-    ::PostThreadMessageW(pWatchguard->m_nThreadID, WM_CLOSE, 0, 0);
-    ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(pWatchguard->m_hThread, 5000));
-    delete pWatchguard;
+    testing_helpers::StopWatchguard(pWatchguard);
 }
 
 TEST_F(LogbuchTest, LinesOfConcurrentWritersStayWholeAcrossFolderSwitches)
