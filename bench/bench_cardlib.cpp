@@ -80,7 +80,8 @@ void BenchFormat(CWatchguardSession& session, const std::wstring& image, CCSMDLL
     std::vector<double> format, direct;
     {
         CActiveCard card(session.Watchguard(), pSource, copy);
-        BYTE* erased = static_cast<BYTE*>(::VirtualAlloc(nullptr, RequestBytes, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+        BYTE* erased =
+            static_cast<BYTE*>(::VirtualAlloc(nullptr, RequestBytes, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
         if (!erased)
             throw CToolError(ExitFailed, "no memory for the write buffer");
         std::memset(erased, 0xFF, RequestBytes);

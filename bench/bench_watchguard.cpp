@@ -129,7 +129,8 @@ int main()
     double cpuSeconds = ThreadCpuSeconds(pWatchguard->m_hThread) - cpuBefore;
     std::printf("watchguard thread idling with %d sources: %.1f ms CPU in %lu s = %.4f %% of one core "
                 "(goal < 0.1 %%; Wine counts thread time in 10 ms ticks)\n",
-                IdleSources, cpuSeconds * 1000, IdleMilliseconds / 1000, cpuSeconds / (IdleMilliseconds / 1000.0) * 100);
+                IdleSources, cpuSeconds * 1000, IdleMilliseconds / 1000,
+                cpuSeconds / (IdleMilliseconds / 1000.0) * 100);
 
     CSectorix* pSource = pWatchguard->Find(RUNTIME_CLASS(CSectorix), 0x1000);
     pWatchguard->EnableNotificationMessages(::GetCurrentThreadId(), nullptr, HostMessage);

@@ -183,8 +183,8 @@ bool CSectorixService::IsServiceAvailable()
     try
     {
         bool available = IsSignalled(SECTORIX_SERVICE_RUNNING);
-        if (ReceiverThread() && ::InterlockedCompareExchange(reinterpret_cast<volatile LONG*>(&s_ServiceVersion), ServiceVersion1000, 0) ==
-            0)
+        volatile LONG* pVersion = reinterpret_cast<volatile LONG*>(&s_ServiceVersion);
+        if (ReceiverThread() && ::InterlockedCompareExchange(pVersion, ServiceVersion1000, 0) == 0)
         {
             CSectorixService service(nullptr, 0, false);
             if (service.OpenPipe() != INVALID_HANDLE_VALUE)

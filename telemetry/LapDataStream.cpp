@@ -6,7 +6,12 @@
 
 namespace
 {
-const size_t ScratchSize = 32 * 1024;
+// The skip to a read's offset goes through this buffer in steps of its
+// size, and the last step stays there for a read that wants it: reading
+// downwards, the request below the last one is what was skipped to reach
+// it. As large as the first interval between points, so that one step
+// covers the skip from a point.
+const size_t ScratchSize = CLapDataStream::InitialSpacing;
 const uint64_t UnknownEnd = std::numeric_limits<uint64_t>::max();
 }
 
@@ -15,6 +20,8 @@ CLapDataStream::CLapDataStream(size_t maxAccessPoints)
     , m_position(0)
     , m_end(UnknownEnd)
     , m_spacing(InitialSpacing)
+    , m_skippedOffset(0)
+    , m_skippedLength(0)
     // Thinning keeps every other point: the cap is even, and at least two.
     , m_nMaxAccessPoints(std::max<size_t>(maxAccessPoints, 2) / 2 * 2)
 {
@@ -40,12 +47,20 @@ void CLapDataStream::Close()
     m_position = 0;
     m_end = UnknownEnd;
     m_spacing = InitialSpacing;
+    m_skippedOffset = 0;
+    m_skippedLength = 0;
 }
 
 bool CLapDataStream::Read(uint64_t offset, unsigned char* output, size_t length)
 {
     if (m_points.empty())
         return false;
+    if (m_skippedLength != 0 && offset >= m_skippedOffset && length <= m_skippedLength &&
+        offset - m_skippedOffset <= m_skippedLength - length)
+    {
+        std::memcpy(output, m_scratch.data() + (offset - m_skippedOffset), length);
+        return true;
+    }
     size_t produced = 0;
     CInflateStream::Result result = offset < m_end ? MoveTo(offset) : CInflateStream::Ended;
     if (result == CInflateStream::Filled)
@@ -70,9 +85,13 @@ CInflateStream::Result CLapDataStream::MoveTo(uint64_t offset)
     {
         size_t produced = 0;
         size_t step = static_cast<size_t>(std::min<uint64_t>(offset - m_position, m_scratch.size()));
+        uint64_t stepOffset = m_position;
+        m_skippedLength = 0;
         CInflateStream::Result result = Advance(m_scratch.data(), step, produced);
         if (result != CInflateStream::Filled)
             return result;
+        m_skippedOffset = stepOffset;
+        m_skippedLength = step;
     }
     return CInflateStream::Filled;
 }

@@ -55,5 +55,8 @@ private:
     uint64_t m_spacing;
     std::vector<AccessPoint> m_points;
     std::vector<unsigned char> m_scratch;
+    // The bytes the last skip left in m_scratch.
+    uint64_t m_skippedOffset;
+    size_t m_skippedLength;
     size_t m_nMaxAccessPoints;
 };

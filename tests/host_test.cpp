@@ -33,7 +33,8 @@ template <class T>
 T Resolve(const char* name, int argumentBytes)
 {
     HMODULE hSectorix = ::GetModuleHandleW(L"Sectorix.dll");
-    return reinterpret_cast<T>(reinterpret_cast<void*>(::GetProcAddress(hSectorix, ExportName(name, argumentBytes).c_str())));
+    return reinterpret_cast<T>(
+        reinterpret_cast<void*>(::GetProcAddress(hSectorix, ExportName(name, argumentBytes).c_str())));
 }
 
 }

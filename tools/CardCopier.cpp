@@ -104,7 +104,8 @@ unsigned long long CCardCopier::WholeSectors() const
 void CCardCopier::ReadChunk(BYTE* buffer, DWORD firstSector, UINT count)
 {
     if (!m_card.Read(buffer, firstSector, count))
-        throw CToolError(ExitFailed, "cannot read sector " + std::to_string(FirstUnreadable(buffer, firstSector, count)) +
+        throw CToolError(ExitFailed, "cannot read sector " +
+                                         std::to_string(FirstUnreadable(buffer, firstSector, count)) +
                                          " of the card in " + Utf8(m_card.Where()));
 }
 

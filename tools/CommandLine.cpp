@@ -149,8 +149,8 @@ DWORD CCommandLine::Seconds(const std::wstring& value)
     wchar_t* end = nullptr;
     unsigned long seconds = std::wcstoul(value.c_str(), &end, 10);
     if (value.empty() || *end != L'\0' || value[0] == L'-' || seconds == 0 || seconds > MaxTimeoutSeconds)
-        throw BadArguments(L"--timeout wants whole seconds from 1 to " + std::to_wstring(MaxTimeoutSeconds) + L", not " +
-                           value);
+        throw BadArguments(L"--timeout wants whole seconds from 1 to " + std::to_wstring(MaxTimeoutSeconds) +
+                           L", not " + value);
     return static_cast<DWORD>(seconds);
 }
 

@@ -147,7 +147,8 @@ SECTORIX_FLAT_API int WINAPI putLogbookEntry(DWORD entry);
 SECTORIX_FLAT_API int WINAPI reloginMemoryCard(void);
 SECTORIX_FLAT_API int WINAPI restartMeasurement(void);
 /* The command travels in a 32-bit slot, as every argument does. */
-SECTORIX_FLAT_API int WINAPI sendTelvaneCommand(unsigned short command, BYTE* data, unsigned short* length, BYTE* answer);
+SECTORIX_FLAT_API int WINAPI sendTelvaneCommand(unsigned short command, BYTE* data, unsigned short* length,
+                                                BYTE* answer);
 SECTORIX_FLAT_API int WINAPI endDataTransmit(void);
 SECTORIX_FLAT_API int WINAPI endTelvaneCommunication(void);
 SECTORIX_FLAT_API int WINAPI deinitTelvaneCommunication(void);

@@ -69,7 +69,8 @@ int CCardLibrary::ControlHalves(int op, UINT_PTR value, const void* data)
         m_recorder.SetConfig(bytes);
         return 1;
     case cs::GetConfig:
-        std::copy(m_recorder.Config(), m_recorder.Config() + cs::ConfigSize, static_cast<BYTE*>(const_cast<void*>(data)));
+        std::copy(m_recorder.Config(), m_recorder.Config() + cs::ConfigSize,
+                  static_cast<BYTE*>(const_cast<void*>(data)));
         return 1;
     case cs::SetExtraInfo:
         m_recorder.SetExtraInfo(bytes, value);
