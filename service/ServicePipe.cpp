@@ -4,14 +4,13 @@
 
 #include "Sectorix/Watchguard.h"
 #include "afx/SingleLock.h"
-#include "watchguard/Globals.h"
 #include "service/ServiceMessage.h"
+#include "watchguard/Globals.h"
 #include "watchguard/Logbuch.h"
 
-#include <algorithm>
 #include <cstdarg>
 #include <cstdlib>
-#include <vector>
+#include <string>
 
 using namespace Sectorix;
 

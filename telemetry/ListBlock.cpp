@@ -32,12 +32,12 @@ bool InsideFile(uint32_t offset, uint32_t size, size_t fileSize)
     return static_cast<uint64_t>(offset) + size <= fileSize;
 }
 
-bool CheckWordHolds(const unsigned char* file, size_t words)
+uint16_t SumOfWords(const unsigned char* bytes, size_t words)
 {
     uint16_t sum = 0;
     for (size_t i = 0; i < words; ++i)
-        sum = static_cast<uint16_t>(sum + ByteWord(file, i));
-    return sum == 0;
+        sum = static_cast<uint16_t>(sum + ByteWord(bytes, i));
+    return sum;
 }
 }
 
@@ -56,7 +56,7 @@ bool IsListBlockValid(const unsigned char* file, size_t fileSize)
     size_t length = ByteWord(file, ListBlockLengthOffset / 2);
     if (length % 2 != 0 || length < ListBlockSize || length >= fileSize)
         return false;
-    if (!CheckWordHolds(file, length / 2))
+    if (SumOfWords(file, length / 2) != 0)
         return false;
     uint32_t headerPacked = ByteField(file, ListBlockHeaderPackedSizeOffset);
     uint32_t dataPacked = ByteField(file, ListBlockDataPackedSizeOffset);
@@ -109,9 +109,6 @@ void CopyListBlock(const _list_block* source, size_t sourceSize, _list_block* ta
     else
     {
         copy(1, 1, targetWords - 2);
-        uint16_t sum = 0;
-        for (size_t i = 0; i < last; ++i)
-            sum = static_cast<uint16_t>(sum + ByteWord(out, i));
-        SetByteWord(out, last, static_cast<uint16_t>(0 - sum));
+        SetByteWord(out, last, static_cast<uint16_t>(0 - SumOfWords(out, last)));
     }
 }
