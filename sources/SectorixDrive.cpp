@@ -77,11 +77,11 @@ CString CSectorixDrive::GetMediaText(int language)
     return text;
 }
 
+// A card that is open for a transfer is there; it is not opened twice.
 bool CSectorixDrive::TestMedia(bool removed)
 {
-    if (!removed && OpenCard())
+    if (!removed && isCardInserted())
     {
-        CloseCard();
         if (!m_bMediaPresent)
         {
             m_bMediaPresent = true;

@@ -67,6 +67,12 @@ bool CSectorixImageFile::Deactivate()
     return false;
 }
 
+// A file has no volume to spare: opening it is the test.
+bool CSectorixImageFile::isCardInserted()
+{
+    return CSectorixDrive::isCardInserted();
+}
+
 // An image that may not be written (read-only, or held by a program that
 // denies writing) is still read. The whole 64-bit size counts, so an image
 // of 4 GiB or more is read to its end; an empty one is no card.

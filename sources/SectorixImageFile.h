@@ -15,6 +15,7 @@ public:
     bool TestMedia(bool removed) override;
     bool Activate() override;
     bool Deactivate() override;
+    bool isCardInserted() override;
     bool OpenCard() override;
     bool CloseCard() override;
 

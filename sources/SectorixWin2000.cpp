@@ -37,6 +37,21 @@ void LogOpenStep(const CString& text)
 {
     TLogbuch::Instance().WriteFormat(L"Sectorix\tOnCmdOpen\t%s", text.GetString());
 }
+
+// A lock that is refused may be granted a moment later, when whoever
+// held the device has let go.
+bool LockDevice(HANDLE hDevice, DWORD& error)
+{
+    for (int attempt = 1; attempt <= LockAttempts; ++attempt)
+    {
+        if (Control(hDevice, FSCTL_LOCK_VOLUME))
+            return true;
+        error = ::GetLastError();
+        if (attempt < LockAttempts)
+            ::Sleep(LockRetryDelay);
+    }
+    return false;
+}
 }
 
 CSectorixWin2000::CSectorixWin2000(CWatchguard* pWatchguard, unsigned char volume, bool hotPlugged)
@@ -46,8 +61,7 @@ CSectorixWin2000::CSectorixWin2000(CWatchguard* pWatchguard, unsigned char volum
 
 CSectorixWin2000::~CSectorixWin2000()
 {
-    if (m_hDevice != INVALID_HANDLE_VALUE)
-        ::CloseHandle(m_hDevice);
+    Detach(false);
 }
 
 bool CSectorixWin2000::isOpened()
@@ -55,15 +69,35 @@ bool CSectorixWin2000::isOpened()
     return m_hDevice != INVALID_HANDLE_VALUE;
 }
 
-// Every way out but success closes what was opened and says why: to the
-// log book always, to the host when there is a text for it.
+// Asks the volume and its disk what they hold without locking or
+// dismounting anything, so that a program with files on the volume keeps
+// them. An open card is there: its volume is locked and cannot be asked.
+bool CSectorixWin2000::isCardInserted()
+{
+    if (isOpened())
+        return true;
+    if (!Attach(false))
+        return false;
+    Detach(false);
+    return true;
+}
+
 bool CSectorixWin2000::OpenCard()
+{
+    return Attach(true);
+}
+
+// Every way out but success closes what was opened and says why: to the
+// log book always, to the host when there is a text for it. Only an
+// exclusive attach takes the volume and locks the disk.
+bool CSectorixWin2000::Attach(bool exclusive)
 {
     UINT driveType = DriveType();
     CString errorText;
     DWORD errorCode = 0;
-    if (IsCardDriveType(driveType) && OpenPhysicalDisk(errorText, errorCode) &&
-        m_qwCardSize != 0 && LockDisk())
+    DWORD lockError = 0;
+    if (IsCardDriveType(driveType) && OpenPhysicalDisk(exclusive, errorText, errorCode) &&
+        m_qwCardSize != 0 && (!exclusive || LockDevice(m_hDevice, lockError)))
     {
         TLogbuch::Instance().WriteFormat(L"Sectorix\tOnCmdOpen\tSuccess Drive Type %s:\t%s (%d)",
                                          VolumeName().GetString(), Sectorix::DriveTypeName(driveType), driveType);
@@ -73,12 +107,28 @@ bool CSectorixWin2000::OpenCard()
         m_pWatchguard->SendLogMessage(errorText, errorCode);
     TLogbuch::Instance().WriteFormat(L"Sectorix\tOnCmdOpen\tFailed Drive Type %s:\t%s (%d)",
                                      VolumeName().GetString(), Sectorix::DriveTypeName(driveType), driveType);
-    CloseCard();
+    Detach(exclusive);
     return false;
 }
 
-// Leaves the physical disk open in m_hDevice and the card size measured.
-bool CSectorixWin2000::OpenPhysicalDisk(CString& errorText, DWORD& errorCode)
+// The disk first, then the volume, whose file system Windows mounts again
+// when it is next used.
+void CSectorixWin2000::Detach(bool unlock)
+{
+    for (HANDLE* phDevice : { &m_hDevice, &m_hVolume })
+    {
+        if (*phDevice == INVALID_HANDLE_VALUE)
+            continue;
+        if (unlock)
+            Control(*phDevice, FSCTL_UNLOCK_VOLUME);
+        ::CloseHandle(*phDevice);
+        *phDevice = INVALID_HANDLE_VALUE;
+    }
+}
+
+// Leaves the physical disk open in m_hDevice and the card size measured;
+// an exclusive open keeps the locked volume in m_hVolume.
+bool CSectorixWin2000::OpenPhysicalDisk(bool exclusive, CString& errorText, DWORD& errorCode)
 {
     CString volumePath;
     volumePath.Format(L"\\\\.\\%c:", m_nVolume);
@@ -104,12 +154,8 @@ bool CSectorixWin2000::OpenPhysicalDisk(CString& errorText, DWORD& errorCode)
     }
     CString physicalPath;
     physicalPath.Format(L"\\\\.\\PhysicalDrive%d", pExtents->Extents[0].DiskNumber);
-
-    if (!Control(m_hDevice, FSCTL_DISMOUNT_VOLUME))
-    {
-        errorText.Format(L"Cannot dismouse volume %s (Error %d)", volumePath.GetString(), ::GetLastError());
-        LogOpenStep(errorText);
-    }
+    if (exclusive && !TakeVolume(volumePath, errorText, errorCode))
+        return false;
 
     HANDLE hDisk = OpenDevice(physicalPath);
     if (hDisk == INVALID_HANDLE_VALUE)
@@ -120,12 +166,35 @@ bool CSectorixWin2000::OpenPhysicalDisk(CString& errorText, DWORD& errorCode)
         LogOpenStep(errorText);
         return false;
     }
-    ::CloseHandle(m_hDevice);
+    if (exclusive)
+        m_hVolume = m_hDevice;
+    else
+        ::CloseHandle(m_hDevice);
     m_hDevice = hDisk;
     m_qwPosition = UnknownPosition;
     if (!ReadPartitionEnd(physicalPath, errorText, errorCode))
         return false;
     ApplyGeometry(physicalPath, errorText, errorCode);
+    return true;
+}
+
+// Windows dismounts a volume under the files that programs hold open on
+// it, and they lose them; a lock is granted only when none are open, and
+// only then is the volume dismounted.
+bool CSectorixWin2000::TakeVolume(const CString& volumePath, CString& errorText, DWORD& errorCode)
+{
+    if (!LockDevice(m_hDevice, errorCode))
+    {
+        errorText.Format(L"Volume %s is in use by another program and cannot be locked (Error %d)",
+                         volumePath.GetString(), errorCode);
+        LogOpenStep(errorText);
+        return false;
+    }
+    if (!Control(m_hDevice, FSCTL_DISMOUNT_VOLUME))
+    {
+        errorText.Format(L"Cannot dismouse volume %s (Error %d)", volumePath.GetString(), ::GetLastError());
+        LogOpenStep(errorText);
+    }
     return true;
 }
 
@@ -176,25 +245,11 @@ void CSectorixWin2000::ApplyGeometry(const CString& physicalPath, CString& error
         m_qwCardSize = size;
 }
 
-bool CSectorixWin2000::LockDisk()
-{
-    for (int attempt = 1; attempt <= LockAttempts; ++attempt)
-    {
-        if (Control(m_hDevice, FSCTL_LOCK_VOLUME))
-            return true;
-        if (attempt < LockAttempts)
-            ::Sleep(LockRetryDelay);
-    }
-    return false;
-}
-
 bool CSectorixWin2000::CloseCard()
 {
     if (m_hDevice == INVALID_HANDLE_VALUE)
         return false;
-    Control(m_hDevice, FSCTL_UNLOCK_VOLUME);
-    ::CloseHandle(m_hDevice);
-    m_hDevice = INVALID_HANDLE_VALUE;
+    Detach(true);
     return true;
 }
 
@@ -223,7 +278,12 @@ bool CSectorixWin2000::ReadSectorsA(BYTE* buffer, DWORD firstSector, UINT count)
         return false;
     }
     m_qwPosition += bytesRead;
-    return !shortened && bytesRead == bytes;
+    if (bytesRead != bytes)
+    {
+        ReportShortRead(bytesRead, bytes);
+        return false;
+    }
+    return !shortened;
 }
 
 // Writes never reach past the end of the card: on an image file they would
@@ -281,6 +341,16 @@ bool CSectorixWin2000::SeekSector(DWORD firstSector)
     return false;
 }
 
+// The device ended before the card did: Windows' code for reading at the
+// end of a file stands for the missing bytes.
+void CSectorixWin2000::ReportShortRead(DWORD bytesRead, DWORD bytes)
+{
+    CString text;
+    text.Format(L"Volume %s: Read error, %u of %u bytes read (%d) !", VolumeName().GetString(), bytesRead, bytes,
+                ERROR_HANDLE_EOF);
+    Tell(text, ERROR_HANDLE_EOF);
+}
+
 CString CSectorixWin2000::VolumeName() const
 {
     CString name;
@@ -297,6 +367,11 @@ void CSectorixWin2000::Report(const wchar_t* format, DWORD code)
 {
     CString text;
     text.Format(format, VolumeName().GetString(), code);
+    Tell(text, code);
+}
+
+void CSectorixWin2000::Tell(const CString& text, DWORD code)
+{
     TLogbuch::Instance().Write(text);
     if (m_pWatchguard)
         m_pWatchguard->SendLogMessage(text, code);

@@ -49,6 +49,33 @@ void CardMachineTest::BroadcastDeviceChange()
                                       testing_helpers::WaitBound, &result));
 }
 
+void CardMachineTest::ChangeMedia(int disk, bool present)
+{
+    DEV_BROADCAST_VOLUME event = m_machine.ChangeMedia(disk, present);
+    DWORD_PTR result = 0;
+    ASSERT_TRUE(::SendMessageTimeoutW(WatchguardWindow(), WM_DEVICECHANGE,
+                                      present ? DBT_DEVICEARRIVAL : DBT_DEVICEREMOVECOMPLETE,
+                                      reinterpret_cast<LPARAM>(&event), SMTO_ABORTIFHUNG, testing_helpers::WaitBound,
+                                      &result));
+}
+
+namespace
+{
+BOOL CALLBACK TakeWindow(HWND hWnd, LPARAM lParam)
+{
+    *reinterpret_cast<HWND*>(lParam) = hWnd;
+    return FALSE;
+}
+}
+
+HWND CardMachineTest::WatchguardWindow()
+{
+    HWND hWnd = nullptr;
+    ::EnumThreadWindows(m_pWatchguard->m_nThreadID, &TakeWindow, reinterpret_cast<LPARAM>(&hWnd));
+    EXPECT_NE(nullptr, hWnd);
+    return hWnd;
+}
+
 CSectorix* CardMachineTest::FindDrive(DWORD unit)
 {
     return m_pWatchguard->Find(RUNTIME_CLASS(CSectorixDrive), unit);

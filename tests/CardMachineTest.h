@@ -22,6 +22,10 @@ protected:
 
     // Windows tells every top-level window that the device nodes changed.
     void BroadcastDeviceChange();
+    // A medium put into the drive of a disk or taken out, and the volume
+    // event that Windows sends the watchguard's window about it.
+    void ChangeMedia(int disk, bool present);
+    HWND WatchguardWindow();
     CSectorix* FindDrive(DWORD unit);
     CSectorix* WaitForDrive(DWORD unit);
 

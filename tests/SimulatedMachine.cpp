@@ -136,6 +136,11 @@ HANDLE WINAPI SimulatedMachine::CreateFileW(LPCWSTR path, DWORD access, DWORD sh
         auto volume = machine.volumes.find(letter);
         if (volume == machine.volumes.end() || volume->second.disks.empty())
             return INVALID_HANDLE_VALUE;
+        if (machine.LockHolder(letter))
+        {
+            ::SetLastError(ERROR_ACCESS_DENIED);
+            return INVALID_HANDLE_VALUE;
+        }
         return machine.Open(machine.disks[volume->second.disks[0]].image, flags, { Opened::VolumeDevice, letter, 0 });
     }
     return INVALID_HANDLE_VALUE;
@@ -153,7 +158,7 @@ BOOL WINAPI SimulatedMachine::DeviceIoControl(HANDLE hDevice, DWORD code, LPVOID
     switch (opened->second.kind)
     {
     case Opened::VolumeDevice:
-        return machine.VolumeControl(opened->second.number, code, output, outputSize);
+        return machine.VolumeControl(hDevice, opened->second.number, code, output, outputSize);
     case Opened::DiskDevice:
         return machine.DiskControl(opened->second.number, code, output, outputSize);
     case Opened::VirtualDevice:
@@ -162,7 +167,7 @@ BOOL WINAPI SimulatedMachine::DeviceIoControl(HANDLE hDevice, DWORD code, LPVOID
     return Fail(ERROR_INVALID_FUNCTION);
 }
 
-BOOL SimulatedMachine::VolumeControl(int letter, DWORD code, LPVOID output, DWORD outputSize)
+BOOL SimulatedMachine::VolumeControl(HANDLE hVolume, int letter, DWORD code, LPVOID output, DWORD outputSize)
 {
     const Volume& volume = volumes[static_cast<wchar_t>(letter)];
     std::wstring name = std::wstring(1, static_cast<wchar_t>(letter)) + L":";
@@ -179,14 +184,90 @@ BOOL SimulatedMachine::VolumeControl(int letter, DWORD code, LPVOID output, DWOR
             pExtents->Extents[i] = DISK_EXTENT{ static_cast<DWORD>(volume.disks[i]), {}, {} };
         return TRUE;
     }
+    case FSCTL_LOCK_VOLUME:
+        calls.push_back(L"lock " + name);
+        return LockVolume(hVolume, static_cast<wchar_t>(letter));
     case FSCTL_DISMOUNT_VOLUME:
         calls.push_back(L"dismount " + name);
-        return volume.dismountFails ? Fail(ERROR_INVALID_PARAMETER) : TRUE;
+        if (volume.dismountFails)
+            return Fail(ERROR_INVALID_PARAMETER);
+        Dismount(hVolume, static_cast<wchar_t>(letter));
+        return TRUE;
     case FSCTL_UNLOCK_VOLUME:
         calls.push_back(L"unlock " + name);
+        if (LockHolder(static_cast<wchar_t>(letter)) != hVolume)
+            return Fail(ERROR_NOT_LOCKED);
+        m_volumeLocks.erase(static_cast<wchar_t>(letter));
         return TRUE;
     }
     return Fail(ERROR_INVALID_FUNCTION);
+}
+
+// Granted to one handle of a volume that no other handle and no file of
+// another program has open.
+BOOL SimulatedMachine::LockVolume(HANDLE hVolume, wchar_t letter)
+{
+    if (LockHolder(letter) || volumes[letter].otherProgramFiles > 0)
+        return Fail(ERROR_ACCESS_DENIED);
+    for (const auto& opened : m_handles)
+    {
+        if (opened.first != hVolume && IsOpen(opened.first, Opened::VolumeDevice, letter))
+            return Fail(ERROR_ACCESS_DENIED);
+    }
+    m_volumeLocks[letter] = hVolume;
+    return TRUE;
+}
+
+void SimulatedMachine::Dismount(HANDLE hVolume, wchar_t letter)
+{
+    Volume& volume = volumes[letter];
+    if (LockHolder(letter) == hVolume)
+        return;
+    volume.brokenFiles += volume.otherProgramFiles;
+    volume.otherProgramFiles = 0;
+}
+
+// A handle value the process reused for another file is not the device.
+bool SimulatedMachine::IsOpen(HANDLE hDevice, Opened::Kind kind, int number)
+{
+    auto opened = m_handles.find(hDevice);
+    return opened != m_handles.end() && opened->second.kind == kind && opened->second.number == number &&
+           FileIndex(hDevice) == opened->second.fileIndex;
+}
+
+// Closing the handle that locked a volume lets go of the lock.
+HANDLE SimulatedMachine::LockHolder(wchar_t letter)
+{
+    auto held = m_volumeLocks.find(letter);
+    if (held == m_volumeLocks.end())
+        return nullptr;
+    if (IsOpen(held->second, Opened::VolumeDevice, letter))
+        return held->second;
+    m_volumeLocks.erase(held);
+    return nullptr;
+}
+
+bool SimulatedMachine::IsLocked(wchar_t letter)
+{
+    auto lock = Lock();
+    return LockHolder(letter) != nullptr;
+}
+
+DEV_BROADCAST_VOLUME SimulatedMachine::ChangeMedia(int disk, bool present)
+{
+    auto lock = Lock();
+    disks[disk].mediaPresent = present;
+    DEV_BROADCAST_VOLUME event = {};
+    event.dbcv_size = sizeof(event);
+    event.dbcv_devicetype = DBT_DEVTYP_VOLUME;
+    event.dbcv_flags = DBTF_MEDIA;
+    for (const auto& volume : volumes)
+    {
+        const std::vector<int>& onDisks = volume.second.disks;
+        if (std::find(onDisks.begin(), onDisks.end(), disk) != onDisks.end())
+            event.dbcv_unitmask |= 1u << (volume.first - L'A');
+    }
+    return event;
 }
 
 BOOL SimulatedMachine::DiskControl(int number, DWORD code, LPVOID output, DWORD outputSize)

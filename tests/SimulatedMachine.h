@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <dbt.h>
+
 #include <map>
 #include <mutex>
 #include <string>
@@ -30,6 +32,9 @@ public:
         bool openFails = false;
     };
 
+    // Files that another program holds open on a volume keep it from being
+    // locked; a dismount without the lock goes through and makes their
+    // handles invalid, which the machine counts as broken files.
     struct Volume
     {
         UINT driveType = DRIVE_REMOVABLE;
@@ -37,6 +42,8 @@ public:
         bool dismountFails = false;
         // Empty for a volume without a file system.
         std::wstring fileSystem = L"FAT";
+        int otherProgramFiles = 0;
+        int brokenFiles = 0;
     };
 
     struct VxdDrive
@@ -60,6 +67,12 @@ public:
     std::vector<std::wstring> otherDosNames = { L"NUL", L"COM1", L"Global" };
     // Makes the list of all DOS device names fail with this error.
     DWORD dosListError = 0;
+
+    // Puts a medium into the drive of a disk or takes it out, and gives the
+    // volume event that Windows sends top-level windows about it.
+    DEV_BROADCAST_VOLUME ChangeMedia(int disk, bool present);
+    // Whether a handle of the library holds the volume's lock.
+    bool IsLocked(wchar_t letter);
 
     // What the library asked for, in order: "open \\.\E:", "lock PhysicalDrive1", ...
     std::vector<std::wstring> calls;
@@ -86,7 +99,11 @@ private:
     static BOOL WINAPI VerifyVersionInfoW(LPOSVERSIONINFOEXW, DWORD, DWORDLONG);
 
     HANDLE Open(const std::wstring& image, DWORD flags, Opened opened);
-    BOOL VolumeControl(int letter, DWORD code, LPVOID output, DWORD outputSize);
+    BOOL VolumeControl(HANDLE hVolume, int letter, DWORD code, LPVOID output, DWORD outputSize);
+    BOOL LockVolume(HANDLE hVolume, wchar_t letter);
+    void Dismount(HANDLE hVolume, wchar_t letter);
+    bool IsOpen(HANDLE hDevice, Opened::Kind kind, int number);
+    HANDLE LockHolder(wchar_t letter);
     BOOL DiskControl(int number, DWORD code, LPVOID output, DWORD outputSize);
     BOOL VxdControl(DWORD code, LPVOID input, LPVOID output);
     std::vector<std::wstring> DosNames() const;
@@ -94,5 +111,6 @@ private:
     std::recursive_mutex m_mutex;
     std::map<HANDLE, Opened> m_handles;
     std::map<int, int> m_lockAttempts;
+    std::map<wchar_t, HANDLE> m_volumeLocks;
     static SimulatedMachine* s_pCurrent;
 };

@@ -7,6 +7,8 @@
 #include "sources/SectorixWin2000.h"
 #include "sources/SectorixWin98.h"
 
+#include <algorithm>
+
 using namespace card_files;
 using namespace testing_helpers;
 
@@ -134,7 +136,7 @@ TEST_F(DriveSourceTest, TelemetryStatusHoldsTheCardOpenUntilTheTransferEnds)
     EXPECT_FALSE(m_pWatchguard->IsEnabled());
     ASSERT_TRUE(pDrive->TelvaneGetStatus(&status));
     EXPECT_EQ(2, m_machine.Count(L"open \\\\.\\PhysicalDrive1"));
-    EXPECT_EQ(1, m_machine.OpenHandles());
+    EXPECT_EQ(2, m_machine.OpenHandles());
 
     SectorBuffer buffer(3);
     DWORD sectors[] = { 10, 3, 10 };
@@ -161,21 +163,31 @@ TEST_F(DriveSourceTest, TelemetryStatusHoldsTheCardOpenUntilTheTransferEnds)
     EXPECT_TRUE(m_pWatchguard->IsEnabled());
 }
 
-// A volume that will not dismount is only logged: the open goes on.
-TEST_F(DriveSourceTest, OpeningDismountsLocksAndMeasuresTheCard)
+// The volume is locked before it is dismounted and stays locked while the
+// card is open; a test for media meanwhile finds the open card. A volume
+// that will not dismount is only logged: the open goes on.
+TEST_F(DriveSourceTest, OpeningLocksDismountsAndMeasuresTheCard)
 {
     CSectorixDrive* pDrive = AddDrive('E');
     m_machine.disks[1].partitions = { { 512, 1000 * 512 }, { 1000 * 512, 2000 * 512 } };
     m_machine.disks[1].geometrySectors = 2500;
     ASSERT_TRUE(pDrive->OpenCard());
     EXPECT_EQ(3000u * 512, pDrive->GetCardSize());
-    EXPECT_EQ(1, m_machine.Count(L"dismount E:"));
+    const std::vector<std::wstring> taking = { L"lock E:", L"dismount E:", L"open \\\\.\\PhysicalDrive1" };
+    EXPECT_TRUE(std::search(m_machine.calls.begin(), m_machine.calls.end(), taking.begin(), taking.end()) !=
+                m_machine.calls.end());
     EXPECT_EQ(1, m_machine.Count(L"lock PhysicalDrive1"));
-    EXPECT_EQ(1, m_machine.OpenHandles());
+    EXPECT_TRUE(m_machine.IsLocked(L'E'));
+    EXPECT_EQ(2, m_machine.OpenHandles());
+    pDrive->TestMedia(false);
+    EXPECT_TRUE(pDrive->isOpened());
+    EXPECT_EQ(1, m_machine.Count(L"open \\\\.\\PhysicalDrive1"));
     EXPECT_TRUE(pDrive->CloseCard());
     EXPECT_FALSE(pDrive->CloseCard());
+    EXPECT_FALSE(m_machine.IsLocked(L'E'));
     EXPECT_EQ(1, m_machine.Count(L"unlock PhysicalDrive1"));
     EXPECT_EQ(0, m_machine.OpenHandles());
+    EXPECT_EQ(1u, Notifications().size());
 
     m_machine.disks[1].geometrySectors = 3500;
     m_machine.volumes[L'E'].dismountFails = true;
@@ -228,6 +240,34 @@ TEST_F(DriveSourceTest, RefusedOpensAreLoggedAndToldToTheHostWhenThereIsSomethin
     }
 }
 
+// Another program's open files keep the volume from being locked: the
+// open gives up after the lock's retries, says why, and leaves the volume
+// mounted. Looking for the card disturbs nothing.
+TEST_F(DriveSourceTest, VolumeInUseIsNeitherLockedNorDismounted)
+{
+    m_machine.volumes[L'E'].otherProgramFiles = 1;
+    CSectorixDrive* pDrive = AddDrive('E');
+    pDrive->TestMedia(false);
+    ASSERT_EQ(1u, Notifications().size());
+    m_pWatchguard->Enable(true);
+
+    unsigned short status = 0;
+    ASSERT_TRUE(pDrive->TelvaneGetStatus(&status));
+    EXPECT_EQ(Sectorix::STATUS_CARD_NOT_OPENED, status);
+    EXPECT_TRUE(m_pWatchguard->IsEnabled());
+    EXPECT_EQ(10, m_machine.Count(L"lock E:"));
+    EXPECT_EQ(0, m_machine.Count(L"dismount E:"));
+    EXPECT_EQ(1, m_machine.Count(L"open \\\\.\\PhysicalDrive1"));
+    EXPECT_EQ(1, m_machine.volumes[L'E'].otherProgramFiles);
+    EXPECT_EQ(0, m_machine.volumes[L'E'].brokenFiles);
+    EXPECT_EQ(0, m_machine.OpenHandles());
+    const wchar_t inUse[] = L"Volume \\\\.\\E: is in use by another program and cannot be locked (Error 5)";
+    EXPECT_EQ((HostMessages{ { inUse, ERROR_ACCESS_DENIED } }), TakeHostMessages());
+    EXPECT_TRUE(Logged("Sectorix\tOnCmdOpen\tVolume \\\\.\\E: is in use by another program"));
+    EXPECT_TRUE(Logged("Sectorix\tOnCmdOpen\tFailed Drive Type E:\tDRIVE_REMOVABLE (2)"));
+    m_pWatchguard->Enable(false);
+}
+
 TEST_F(DriveSourceTest, LockIsTriedTenTimesBeforeTheOpenFails)
 {
     m_machine.disks[1].lockFailures = 3;
@@ -272,6 +312,16 @@ TEST_F(DriveSourceTest, ReadsAndWritesStayOnTheCard)
 
     pDrive->CloseCard();
     EXPECT_FALSE(pDrive->ReadSectorsA(buffer.data(), 0, 1));
+
+    // A device that ends before the card its partition claims.
+    m_machine.disks[1].partitions = { { 0, CardBytes + 4 * 512 } };
+    ASSERT_TRUE(pDrive->OpenCard());
+    TakeHostMessages();
+    EXPECT_FALSE(pDrive->ReadSectorsA(buffer.data(), CardSectors - 2, 4));
+    EXPECT_EQ(Image(CardSectors - 2, 2), buffer.Bytes(0, 2 * 512));
+    EXPECT_EQ((HostMessages{ { L"Volume E: Read error, 1024 of 2048 bytes read (38) !", ERROR_HANDLE_EOF } }),
+              TakeHostMessages());
+    pDrive->CloseCard();
 }
 
 // Failures of the virtual device are told to the host; a drive of the wrong

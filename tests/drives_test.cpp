@@ -45,12 +45,6 @@ protected:
     }
 };
 
-BOOL CALLBACK TakeWindow(HWND hWnd, LPARAM lParam)
-{
-    *reinterpret_cast<HWND*>(lParam) = hWnd;
-    return FALSE;
-}
-
 }
 
 TEST_F(DrivesTest, EnablingScansLettersCToZAndMakesSourcesForRemovableDrivesOnly)
@@ -122,6 +116,65 @@ TEST_F(DrivesTest, DriveThatArrivesGetsASourceASecondLaterAndLosesItHalfASecondA
     EXPECT_GE(::GetTickCount() - removed, 400u);
 }
 
+// Thirty ticks of the watch timer are a minute of polling. The card in a
+// drive where another program has files open is found, taken out and put
+// back, and the program keeps its files all the while.
+TEST_F(DrivesTest, AMinuteOfPollingLeavesAVolumeInUseAlone)
+{
+    AddRemovable(L'E', 1);
+    m_machine.volumes[L'E'].otherProgramFiles = 2;
+    ASSERT_TRUE(m_pWatchguard->EnableDrives(true));
+    CSectorix* pE = FindDrive('E');
+    ASSERT_NE(nullptr, pE);
+    ExpectNotified(MediaInserted, pE);
+    HWND hWnd = WatchguardWindow();
+    for (int tick = 0; tick < 30; ++tick)
+    {
+        if (tick == 10 || tick == 20)
+        {
+            auto lock = m_machine.Lock();
+            m_machine.disks[1].mediaPresent = tick == 20;
+        }
+        DWORD_PTR result = 0;
+        ASSERT_TRUE(::SendMessageTimeoutW(hWnd, WM_TIMER, 1, 0, SMTO_ABORTIFHUNG, WaitBound, &result));
+    }
+    ExpectNotified(MediaRemoved, pE);
+    ExpectNotified(MediaInserted, pE);
+
+    auto lock = m_machine.Lock();
+    EXPECT_EQ(2, m_machine.volumes[L'E'].otherProgramFiles);
+    EXPECT_EQ(0, m_machine.volumes[L'E'].brokenFiles);
+    EXPECT_EQ(0, m_machine.Count(L"dismount E:") + m_machine.Count(L"lock E:") +
+                     m_machine.Count(L"lock PhysicalDrive1"));
+    EXPECT_LE(31, m_machine.Count(L"open \\\\.\\PhysicalDrive1"));
+    EXPECT_EQ(0, m_machine.OpenHandles());
+    EXPECT_TRUE(Logged("Sectorix\tOnCmdOpen\tSuccess Drive Type E:\tDRIVE_REMOVABLE (2)\r\n"));
+    EXPECT_TRUE(Logged("IOCTL_DISK_GET_DRIVE_LAYOUT (Error = 21)"));
+}
+
+// A reader plugged in empty is tested once when it arrives and, being
+// hot-plugged, never polled: the card put in later is found through the
+// volume's media event, and so is its removal.
+TEST_F(DrivesTest, CardPutIntoAReaderThatArrivedEmptyIsReported)
+{
+    ASSERT_TRUE(m_pWatchguard->EnableDrives(true));
+    {
+        auto lock = m_machine.Lock();
+        m_machine.disks[3] = CardDisk();
+        m_machine.disks[3].mediaPresent = false;
+    }
+    AddRemovable(L'F', 3);
+    BroadcastDeviceChange();
+    CSectorix* pF = WaitForDrive('F');
+    ASSERT_NE(nullptr, pF);
+
+    ChangeMedia(3, true);
+    ExpectNotified(MediaInserted, pF);
+    ChangeMedia(3, false);
+    ExpectNotified(MediaRemoved, pF);
+    EXPECT_TRUE(m_pWatchguard->isValid(pF));
+}
+
 TEST_F(DrivesTest, NamesThatDidNotChangeBetweenEnumerationsAreNotReported)
 {
     BroadcastDeviceChange();
@@ -179,9 +232,7 @@ TEST_F(DrivesTest, LongDeviceListIsReadWholeWhenTheWindowIsAskedToLookAgain)
         for (int i = 0; i < 600; ++i)
             m_machine.otherDosNames.push_back(L"Device" + std::to_wstring(10000 + i));
     }
-    HWND hWnd = nullptr;
-    ::EnumThreadWindows(m_pWatchguard->m_nThreadID, &TakeWindow, reinterpret_cast<LPARAM>(&hWnd));
-    ASSERT_NE(nullptr, hWnd);
+    HWND hWnd = WatchguardWindow();
     BroadcastDeviceChange();
     EXPECT_FALSE(Logged("Volume added"));
 

@@ -5,6 +5,7 @@
 #include "Sectorix/SectorixService.h"
 #include "Sectorix/SectorixTelvane.h"
 #include "Sectorix/Watchguard.h"
+#include "afx/SingleLock.h"
 #include "sources/DeviceApi.h"
 #include "telemetry/TelemetryLibrary.h"
 #include "watchguard/Logbuch.h"
@@ -21,6 +22,7 @@ const UINT_PTR WatchTimerId = 1;
 const UINT WatchTimerInterval = 2000;
 const DWORD DosDeviceListSize = 4096;
 const DWORD AllDriveLetters = 0xFFFFFFFF;
+const int DriveLetterCount = 26;
 const int PhysicalDriveLimit = 0x80;
 
 // A drive letter: exactly two characters, the second a colon.
@@ -114,13 +116,36 @@ void CWatchguardWnd::OnTimer(UINT_PTR nIDEvent)
         m_pWatchguard->OnWatchTimer();
 }
 
-// Every device event is granted; only a change of the device nodes makes
-// the window look at the DOS device names again.
-BOOL CWatchguardWnd::OnDeviceChange(UINT nEventType, DWORD_PTR)
+// Every device event is granted. A change of the device nodes makes the
+// window look at the DOS device names again; a medium put into a drive or
+// taken out, which leaves the names as they are, is tested at once.
+BOOL CWatchguardWnd::OnDeviceChange(UINT nEventType, DWORD_PTR dwData)
 {
     if (nEventType == DBT_DEVNODES_CHANGED)
         OnEnumerateDosDevices(FALSE, 0);
+    else if (nEventType == DBT_DEVICEARRIVAL || nEventType == DBT_DEVICEREMOVECOMPLETE)
+        OnVolumeEvent(reinterpret_cast<const DEV_BROADCAST_HDR*>(dwData), nEventType == DBT_DEVICEREMOVECOMPLETE);
     return TRUE;
+}
+
+// The drive letters of the event name the sources; a card service that
+// serves whole disks finds its source through the volume's disk.
+void CWatchguardWnd::OnVolumeEvent(const DEV_BROADCAST_HDR* pHeader, bool removed)
+{
+    if (!pHeader || pHeader->dbch_devicetype != DBT_DEVTYP_VOLUME || pHeader->dbch_size < sizeof(DEV_BROADCAST_VOLUME))
+        return;
+    const auto* pVolume = reinterpret_cast<const DEV_BROADCAST_VOLUME*>(pHeader);
+    if (!(pVolume->dbcv_flags & DBTF_MEDIA))
+        return;
+    CSingleLock lock(&m_pWatchguard->m_lock, TRUE);
+    for (int drive = 0; drive < DriveLetterCount; ++drive)
+    {
+        if (!(pVolume->dbcv_unitmask & (1u << drive)))
+            continue;
+        const wchar_t name[] = { static_cast<wchar_t>(L'A' + drive), L':', L'\0' };
+        if (CSectorix* pSource = m_pWatchguard->GetSectorix(name))
+            pSource->TestMedia(removed);
+    }
 }
 
 // Compares the DOS device names with those seen last time; the first pass

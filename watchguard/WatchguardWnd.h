@@ -30,6 +30,7 @@ protected:
     DECLARE_MESSAGE_MAP()
 
 private:
+    void OnVolumeEvent(const DEV_BROADCAST_HDR* pHeader, bool removed);
     void ReportAdded(const CString& name);
     void ReportRemoved(const CString& name);
     void RemoveUnformattedMountPoint(const CString& name);
