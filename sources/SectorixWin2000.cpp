@@ -16,15 +16,17 @@ using Sectorix::SectorSize;
 namespace
 {
 const DWORD DeviceAccess = GENERIC_READ | GENERIC_WRITE;
+// Enough to ask a volume for its disk and a disk for its layout.
+const DWORD QueryAccess = GENERIC_READ;
 const DWORD DeviceSharing = FILE_SHARE_READ | FILE_SHARE_WRITE;
 const DWORD DeviceFlags = FILE_FLAG_NO_BUFFERING | FILE_ATTRIBUTE_NORMAL;
 const DWORD QueryBufferSize = 1024;
 const int LockAttempts = 10;
 const DWORD LockRetryDelay = 100;
 
-HANDLE OpenDevice(const CString& path)
+HANDLE OpenDevice(const CString& path, DWORD access)
 {
-    return g_deviceApi.CreateFileW(path, DeviceAccess, DeviceSharing, nullptr, OPEN_EXISTING, DeviceFlags, nullptr);
+    return g_deviceApi.CreateFileW(path, access, DeviceSharing, nullptr, OPEN_EXISTING, DeviceFlags, nullptr);
 }
 
 bool Control(HANDLE hDevice, DWORD code, void* pOutput = nullptr, DWORD outputSize = 0)
@@ -130,9 +132,10 @@ void CSectorixWin2000::Detach(bool unlock)
 // an exclusive open keeps the locked volume in m_hVolume.
 bool CSectorixWin2000::OpenPhysicalDisk(bool exclusive, CString& errorText, DWORD& errorCode)
 {
+    const DWORD access = exclusive ? DeviceAccess : QueryAccess;
     CString volumePath;
     volumePath.Format(L"\\\\.\\%c:", m_nVolume);
-    m_hDevice = OpenDevice(volumePath);
+    m_hDevice = OpenDevice(volumePath, access);
     m_qwPosition = UnknownPosition;
     if (m_hDevice == INVALID_HANDLE_VALUE)
     {
@@ -157,7 +160,7 @@ bool CSectorixWin2000::OpenPhysicalDisk(bool exclusive, CString& errorText, DWOR
     if (exclusive && !TakeVolume(volumePath, errorText, errorCode))
         return false;
 
-    HANDLE hDisk = OpenDevice(physicalPath);
+    HANDLE hDisk = OpenDevice(physicalPath, access);
     if (hDisk == INVALID_HANDLE_VALUE)
     {
         errorCode = ::GetLastError();
