@@ -3,6 +3,12 @@
 #include <windows.h>
 
 #include <cwctype>
+#include <io.h>
+
+namespace
+{
+bool g_bQuiet = false;
+}
 
 std::string Utf8(const std::wstring& text)
 {
@@ -20,6 +26,30 @@ void PrintLine(std::FILE* stream, const std::string& line)
     std::fputs(line.c_str(), stream);
     std::fputc('\n', stream);
     std::fflush(stream);
+}
+
+void SetQuiet(bool bQuiet)
+{
+    g_bQuiet = bQuiet;
+}
+
+bool IsQuiet()
+{
+    return g_bQuiet;
+}
+
+void Say(const std::string& line)
+{
+    if (!g_bQuiet)
+        PrintLine(stderr, line);
+}
+
+bool IsTerminal(std::FILE* stream)
+{
+    // A character device need not be a console: NUL is one too.
+    HANDLE hStream = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+    DWORD mode = 0;
+    return hStream != INVALID_HANDLE_VALUE && ::GetConsoleMode(hStream, &mode);
 }
 
 std::string SystemMessage(unsigned long error)
