@@ -21,11 +21,20 @@ std::string Utf8(const std::wstring& text)
     return out;
 }
 
+// The C run time's text mode would end each line with a carriage return in
+// files and pipes; it stays on for what the library itself prints.
+void WriteText(std::FILE* stream, const std::string& text)
+{
+    std::fflush(stream);
+    HANDLE hStream = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+    DWORD written = 0;
+    if (hStream != INVALID_HANDLE_VALUE)
+        ::WriteFile(hStream, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+}
+
 void PrintLine(std::FILE* stream, const std::string& line)
 {
-    std::fputs(line.c_str(), stream);
-    std::fputc('\n', stream);
-    std::fflush(stream);
+    WriteText(stream, line + "\n");
 }
 
 void SetQuiet(bool bQuiet)

@@ -4,7 +4,6 @@
 #include "ToolError.h"
 #include "ToolVersion.h"
 
-#include <cstdio>
 
 namespace
 {
@@ -49,7 +48,7 @@ bool COptionParser::Parse(int argc, wchar_t* argv[])
         std::wstring word = argv[i];
         if (word == HelpOption || word == ShortHelpOption)
         {
-            std::fputs(m_usage, stdout);
+            WriteText(stdout, m_usage);
             return false;
         }
         if (word == VersionOption)

@@ -105,14 +105,12 @@ void CProgressLine::Draw(unsigned long long done)
     if (text.size() < m_drawnLength)
         text.append(m_drawnLength - text.size(), ' ');
     m_drawnLength = text.size();
-    std::fprintf(stderr, "\r%s", text.c_str());
-    std::fflush(stderr);
+    WriteText(stderr, "\r" + text);
     m_bLineOpen = true;
 }
 
 void CProgressLine::EndLine()
 {
-    std::fputc('\n', stderr);
-    std::fflush(stderr);
+    WriteText(stderr, "\n");
     m_bLineOpen = false;
 }

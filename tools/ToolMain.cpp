@@ -8,8 +8,6 @@
 
 #include <cstdio>
 #include <exception>
-#include <fcntl.h>
-#include <io.h>
 
 namespace
 {
@@ -61,11 +59,8 @@ std::wstring FullPath(const std::wstring& path)
 }
 }
 
-// Text mode would end each line with a carriage return in files and pipes.
 int RunTool(const char* tool, int argc, wchar_t* argv[], ToolRun pfnRun)
 {
-    _setmode(_fileno(stdout), _O_BINARY);
-    _setmode(_fileno(stderr), _O_BINARY);
     CInterruption::Install();
     int status = Run(tool, argc, argv, pfnRun);
     CInterruption::Finished();

@@ -92,9 +92,8 @@ void CheckBeforeStart(const CCommandLine& options)
 // Nothing is written to the card unless the person at the console says so.
 void ConfirmFormat(const std::wstring& where, unsigned long long size)
 {
-    std::fprintf(stderr, "format the card in %s (%s)? Everything on it is lost. Type yes to go on: ",
-                 Utf8(where).c_str(), Bytes(size).c_str());
-    std::fflush(stderr);
+    WriteText(stderr, "format the card in " + Utf8(where) + " (" + Bytes(size) +
+                          ")? Everything on it is lost. Type yes to go on: ");
     char answer[AnswerSize] = {};
     if (!std::fgets(answer, sizeof(answer), stdin) || std::string(answer).substr(0, 3) != "yes")
         throw CToolError(ExitFailed, "the card was not formatted and is as it was");
