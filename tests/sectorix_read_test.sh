@@ -218,7 +218,8 @@ stopped_copy_keeps_the_old)
     # slow copy: the tool stops, says so and removes what it wrote.
     echo "the copy before" >"$work/copy.img"
     with_service --disk "0=Z:$cards/demo_card.img" --fault slow=100 -- \
-        sh -c 'SECTORIX_WINE_STREAM=1 "$1" "$2" --log "Z:$3/logs" --drive PhysicalDrive0 --out "Z:$3/copy.img" >"$3/output" 2>&1 &
+        sh -c 'SECTORIX_WINE_STREAM=1 "$1" "$2" --log "Z:$3/logs" --drive PhysicalDrive0 --out "Z:$3/copy.img" \
+                   >"$3/output" 2>&1 &
                tool_pid=$!
                for i in $(seq 200); do
                    ls "$3" | grep -q "\.tmp$" && break

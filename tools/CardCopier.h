@@ -20,8 +20,6 @@ public:
     // it was.
     void CopyTo(const std::wstring& path);
 
-    unsigned long long Bytes() const { return m_bytes; }
-    const std::string& Sha256() const { return m_sha256; }
     // What was copied and how fast, to the person; the SHA-256 line, as
     // sha256sum prints it, to standard output.
     void Report(const std::wstring& path) const;

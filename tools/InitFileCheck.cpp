@@ -30,7 +30,8 @@ void CheckInitFile(const std::wstring& path, const std::wstring& library)
     if (!CardInit::IsIntact(bytes.data(), bytes.size()))
         throw CToolError(ExitFailed, name + " is corrupt: its last record runs past its end");
     CardInit::RecorderInit init;
-    if (_wcsicmp(library.c_str(), RecorderLibrary) == 0 && !CardInit::FindRecorderInit(bytes.data(), bytes.size(), init))
+    bool bRecorder = _wcsicmp(library.c_str(), RecorderLibrary) == 0;
+    if (bRecorder && !CardInit::FindRecorderInit(bytes.data(), bytes.size(), init))
         throw CToolError(ExitFailed, name + " is not one for " + Utf8(library) +
                                          ": it lacks the recorder configuration or the extra information");
 }

@@ -75,16 +75,6 @@ bool COptionParser::Parse(int argc, wchar_t* argv[])
     return true;
 }
 
-bool COptionParser::Given(const wchar_t* name) const
-{
-    for (const SOption& option : m_options)
-    {
-        if (option.name == name)
-            return option.bGiven;
-    }
-    return false;
-}
-
 COptionParser::SOption* COptionParser::Find(const std::wstring& name)
 {
     for (SOption& option : m_options)

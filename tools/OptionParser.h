@@ -19,7 +19,6 @@ public:
     // False once --help or --version has been answered on standard output:
     // the tool then ends with success. Throws CToolError(ExitBadArguments).
     bool Parse(int argc, wchar_t* argv[]);
-    bool Given(const wchar_t* name) const;
 
 private:
     struct SOption
