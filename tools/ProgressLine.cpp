@@ -11,7 +11,8 @@ const double LogLineInterval = 10.0;
 // Below this an estimate of the time left says more about the start-up
 // than about the copy.
 const double EstimateAfter = 1.0;
-const int BarWidth = 30;
+// Short enough that the whole line fits an 80-column console.
+const int BarWidth = 12;
 const double BytesPerMegabyte = 1e6;
 const double Percent = 100.0;
 const int SecondsPerMinute = 60;
@@ -82,9 +83,10 @@ std::string CProgressLine::Text(unsigned long long done) const
                            ? Duration(static_cast<double>(m_total - done) / rate) + " left"
                            : "";
     char text[LineSize];
-    std::snprintf(text, sizeof(text), "[%s] %3d %%  %llu of %llu bytes  %.1f MB/s  %s elapsed  %s", bar.c_str(),
-                  static_cast<int>(share * Percent), done, m_total, rate / BytesPerMegabyte, Duration(seconds).c_str(),
-                  left.c_str());
+    std::snprintf(text, sizeof(text), "[%s] %3d %%  %.1f/%.1f MB  %.1f MB/s  %s elapsed  %s", bar.c_str(),
+                  static_cast<int>(share * Percent), static_cast<double>(done) / BytesPerMegabyte,
+                  static_cast<double>(m_total) / BytesPerMegabyte, rate / BytesPerMegabyte,
+                  Duration(seconds).c_str(), left.c_str());
     std::string line = text;
     while (!line.empty() && line.back() == ' ')
         line.pop_back();
