@@ -188,6 +188,31 @@ init_failures_say_which_step)
     expect_failure 2 "--init initialises the card of --image or --drive and writes no copy"
     cmp "$cards/demo_card.img" "$card" || fail "the card changed"
     ;;
+format_asks_at_a_console)
+    # At a console, --format without --yes names the card and its size and
+    # goes on only on "yes". The answer is typed once the question is there,
+    # on a line wide enough for it.
+    make_init_card
+    for answer in no yes; do
+        transcript=$work/console-$answer
+        (for i in $(seq 150); do grep -q "Type yes to go on" "$transcript" 2>/dev/null && break; sleep 0.2; done
+         printf '%s\r' "$answer") |
+            CARDLIB_STANDIN_CARD="Z:$card" timeout 60 script -qfec "stty cols 250; SECTORIX_WINE_STREAM=1 '$wine_run' '$tool' \
+                --image 'Z:$card' --init 'Z:$init' --format --libraries 'Z:$card_libraries' --log 'Z:$work/logs'" \
+                "$transcript" >/dev/null 2>&1
+        status=$?
+        tr -d '\r' <"$transcript" | sed 's/\x1b\[[0-9;?]*[a-zA-Z]//g' >"$output"
+        cat "$output"
+        grep -q "format the card in Z:$card (4194304 bytes)? Everything on it is" "$output" || fail "no question"
+        if [ $answer = no ]; then
+            expect_failure 1 "the card was not formatted and is as it was"
+            cmp "$cards/demo_card.img" "$card" || fail "the card changed"
+        else
+            [ "$status" -eq 0 ] || fail "exit status $status after yes"
+            tail -c +5 "$card" | head -c "$(stat -c %s "$init")" | cmp - "$init" || fail "the card holds no init"
+        fi
+    done
+    ;;
 copies_through_service)
     # The stand-in card service serves the demo card as physical disk 0; the
     # library finds the disk and reads it through the service.
