@@ -81,7 +81,7 @@ demo: build
 	printf '\001\001\000\000\016\000\000\000Sectorix demo\n\002\001\000\000\004\000\000\000demo' >$(DEMO_INIT)
 	SECTORIX_WINE_STREAM=1 CARDLIB_STANDIN_CARD=Z:$(abspath $(DEMO_INIT_CARD)) \
 	    $(RUN_BUILD)/wine-run $(RUN_BUILD)/bin/sectorix-read.exe --image $(DEMO_INIT_CARD) --init $(DEMO_INIT) \
-	    --format --libraries Z:$(abspath $(RUN_BUILD))/standins/cardlib/full
+	    --format --yes --libraries Z:$(abspath $(RUN_BUILD))/standins/cardlib/full
 	! cmp -s $(DEMO_CARD) $(DEMO_INIT_CARD)
 	tail -c +5 $(DEMO_INIT_CARD) | head -c $$(stat -c %s $(DEMO_INIT)) | cmp - $(DEMO_INIT)
 	test $$(tail -c +$$((5 + $$(stat -c %s $(DEMO_INIT)))) $(DEMO_INIT_CARD) | tr -d '\377' | wc -c) -eq 0

@@ -6,6 +6,7 @@
 // format writes at least 0.9 as fast). Then VerifyCard on two equal init
 // files of many records, beside reading the same files and comparing their
 // bytes plainly (no goal: the record walk's cost is shown).
+#include "GoalMark.h"
 #include "ActiveCard.h"
 #include "CardBench.h"
 #include "Console.h"
@@ -96,9 +97,9 @@ void BenchFormat(CWatchguardSession& session, const std::wstring& image, CCSMDLL
     double formatRate = Median(format);
     double directRate = Median(direct);
     std::printf("CMDLL format of a %llu-byte card image, median of %d rounds: format %.1f MB/s, "
-                "WriteSectors %.1f MB/s, ratio %.3f (goal >= %.2f)\n",
+                "WriteSectors %.1f MB/s, ratio %.3f (goal >= %.2f)%s\n",
                 pSource->GetCardSize(), FormatRounds, formatRate / BytesPerMegabyte, directRate / BytesPerMegabyte,
-                formatRate / directRate, Goal);
+                formatRate / directRate, Goal, GoalMark(formatRate / directRate >= Goal));
 }
 
 std::vector<BYTE> ManyRecords()

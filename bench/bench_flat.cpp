@@ -6,6 +6,7 @@
 // the flat reads at least 0.98 as fast: the flat layer costs nothing
 // measurable). Then the cost of one getTelvaneStatus call with the card
 // present, beside the source's own TelvaneGetStatus.
+#include "GoalMark.h"
 #include "ActiveCard.h"
 #include "CardBench.h"
 #include "Console.h"
@@ -86,9 +87,10 @@ void Run(const std::wstring& path)
     double flatRate = Median(flatRates);
     double directRate = Median(directRates);
     std::printf("%.0f MiB card image in %u-byte requests, median of %d rounds: getSectorDataExA %.1f MB/s, "
-                "ReadSectorsA %.1f MB/s, ratio %.3f (goal >= %.2f)\n",
+                "ReadSectorsA %.1f MB/s, ratio %.3f (goal >= %.2f)%s\n",
                 static_cast<double>(card.Size()) / BytesPerMebibyte, static_cast<unsigned>(RequestBytes), Rounds,
-                flatRate / BytesPerMegabyte, directRate / BytesPerMegabyte, flatRate / directRate, Goal);
+                flatRate / BytesPerMegabyte, directRate / BytesPerMegabyte, flatRate / directRate, Goal,
+                GoalMark(flatRate / directRate >= Goal));
 
     double flatStatus = StatusCost([](unsigned short* word) { return getTelvaneStatus(word) != 0; },
                                    "getTelvaneStatus");

@@ -4,6 +4,7 @@
 // file with the same 32 KiB requests. The two alternate, so the page cache
 // treats them alike, and the median of each counts (goal: the source reads
 // at least 0.95 as fast as the plain loop).
+#include "GoalMark.h"
 #include "ActiveCard.h"
 #include "CardBench.h"
 #include "Console.h"
@@ -91,10 +92,10 @@ void Run(const std::wstring& path)
     double sourceRate = Median(source);
     double plainRate = Median(plain);
     std::printf("%.0f MiB card image in %u-byte requests, median of %d rounds: image source %.1f MB/s, "
-                "plain ReadFile %.1f MB/s, ratio %.3f (goal >= %.2f)\n",
+                "plain ReadFile %.1f MB/s, ratio %.3f (goal >= %.2f)%s\n",
                 static_cast<double>(card.Size()) / BytesPerMebibyte, static_cast<unsigned>(RequestBytes), Rounds,
                 sourceRate / BytesPerMegabyte,
-                plainRate / BytesPerMegabyte, sourceRate / plainRate, Goal);
+                plainRate / BytesPerMegabyte, sourceRate / plainRate, Goal, GoalMark(sourceRate / plainRate >= Goal));
 }
 }
 

@@ -7,6 +7,7 @@
 // most twice its time), and, for comparison, on a freshly opened lap, whose
 // first request must inflate everything below it. The median of the rounds
 // counts.
+#include "GoalMark.h"
 #include "CardBench.h"
 #include "FatLayout.h"
 #include "FileBytes.h"
@@ -137,7 +138,7 @@ void Report(const char* order, double rate, const char* baseline, double baseRat
     if (baseline)
         std::printf("   ratio %.3f to %s", rate / baseRate, baseline);
     if (goal > 0)
-        std::printf(" (goal >= %.2f)", goal);
+        std::printf(" (goal >= %.2f)%s", goal, GoalMark(rate / baseRate >= goal));
     std::printf("\n");
 }
 

@@ -6,6 +6,7 @@
 // 128 sectors a request (goal: the service source reaches at least 0.8 of
 // the plain client), then at 64 with a log book, and the round trip of a
 // 10-byte request shows what a request costs before any data moves.
+#include "GoalMark.h"
 #include "ActiveCard.h"
 #include "CardBench.h"
 #include "Console.h"
@@ -31,7 +32,7 @@ const DWORD ServiceStartBound = 10000;
 const DWORD ServiceStopBound = 10000;
 const double BytesPerMegabyte = 1e6;
 const double BytesPerMebibyte = 1024.0 * 1024.0;
-const char ClientGoalText[] = "(goal >= 0.80)";
+const double ClientGoal = 0.80;
 const char LoggedText[] = "(no goal: the client writes no log and gets no log lines)";
 const wchar_t ServiceProgram[] = L"sectorix-card-service.exe";
 const wchar_t ServiceStopEvent[] = L"Global\\SectorixStandInStop";
@@ -206,7 +207,8 @@ std::wstring FullPath(const std::wstring& path)
 
 // The service source and the plain client in turns over the whole card,
 // medians of each.
-void Compare(const char* what, const char* goal, unsigned long long size, UINT perRequest, BYTE* buffer,
+// A goal of 0 is none.
+void Compare(const char* what, double goal, unsigned long long size, UINT perRequest, BYTE* buffer,
              const ReadCall& serviceRead, const ReadCall& clientRead)
 {
     std::vector<double> serviceRates, clientRates;
@@ -218,11 +220,14 @@ void Compare(const char* what, const char* goal, unsigned long long size, UINT p
     }
     double serviceRate = Median(serviceRates);
     double clientRate = Median(clientRates);
+    char goalText[32];
+    std::snprintf(goalText, sizeof(goalText), "(goal >= %.2f)%s", goal, GoalMark(serviceRate / clientRate >= goal));
     std::printf("%3u sectors a request%s: service source %.1f MB/s (%.0f us a request), plain client %.1f MB/s "
                 "(%.0f us), ratio %.3f %s\n",
                 perRequest, what, serviceRate / BytesPerMegabyte,
                 MicrosecondsPerRequest(size, perRequest, serviceRate), clientRate / BytesPerMegabyte,
-                MicrosecondsPerRequest(size, perRequest, clientRate), serviceRate / clientRate, goal);
+                MicrosecondsPerRequest(size, perRequest, clientRate), serviceRate / clientRate,
+                goal > 0 ? goalText : LoggedText);
 }
 
 void Run(const std::wstring& path)
@@ -246,7 +251,7 @@ void Run(const std::wstring& path)
         std::printf("%.0f MiB card image, median of %d rounds\n",
                     static_cast<double>(card.Size()) / BytesPerMebibyte, Rounds);
         for (UINT perRequest : RequestSizes)
-            Compare("", ClientGoalText, card.Size(), perRequest, buffer, serviceRead, clientRead);
+            Compare("", ClientGoal, card.Size(), perRequest, buffer, serviceRead, clientRead);
     }
     // With a log book the service also sends a log line for each request,
     // and both lines are written: what a host that keeps a log pays.
@@ -254,7 +259,7 @@ void Run(const std::wstring& path)
     {
         CActiveCard card(session.Watchguard(), pDisk, ServedDisk);
         ReadCall serviceRead = [&card](BYTE* b, DWORD first, UINT count) { return card.Read(b, first, count); };
-        Compare(" with a log book", LoggedText, card.Size(), LoggedRequestSectors, buffer, serviceRead, clientRead);
+        Compare(" with a log book", 0, card.Size(), LoggedRequestSectors, buffer, serviceRead, clientRead);
     }
 
     double start = Now();

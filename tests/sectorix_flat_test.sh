@@ -20,10 +20,14 @@ fail() {
     exit 1
 }
 
+with_service() {
+    "$(dirname "$0")/../scripts/with-card-service" "$wine_run" "$service" "$@"
+}
+
 case $case_name in
 copies_the_card_of_the_service)
     image=$cards/demo_card.img copy=$work/copy.img
-    "$(dirname "$0")/../scripts/with-card-service" "$wine_run" "$service" --disk "0=Z:$image" -- \
+    with_service --disk "0=Z:$image" -- \
         "$wine_run" "$tool" --log "Z:$work/logs" --timeout 20 --out "Z:$copy" >"$output" 2>&1
     status=$?
     cat "$output"
@@ -31,8 +35,19 @@ copies_the_card_of_the_service)
     [ "$(grep -c "Bitte Flashkarte JETZT einstecken" "$output")" -eq 1 ] || fail "the prompt is not there once"
     grep -q "Medium eingelegt: " "$output" || fail "no media line"
     cmp "$image" "$copy" || fail "the copy differs from the image"
-    sha256=$(sha256sum <"$image" | cut -d' ' -f1)
-    grep -q "^SHA-256 $sha256" "$output" || fail "the SHA-256 printed is not $sha256"
+    grep -q "^$(sha256sum <"$image" | cut -d' ' -f1)  Z:$copy$" "$output" || fail "no SHA-256 line"
+    ;;
+read_failure_keeps_the_old)
+    echo "the copy before" >"$work/copy.img"
+    with_service --disk "0=Z:$cards/demo_card.img" --fault error=read -- \
+        "$wine_run" "$tool" --log "Z:$work/logs" --timeout 20 --out "Z:$work/copy.img" >"$output" 2>&1
+    status=$?
+    cat "$output"
+    [ "$status" -eq 1 ] || fail "exit status $status, expected 1"
+    grep -q "cannot read sector 0 of the card Sectorix.dll offered$" "$output" || fail "no read failure"
+    grep -q "more in the daily log in .*logs$" "$output" || fail "the log is not named"
+    [ "$(cat "$work/copy.img")" = "the copy before" ] || fail "the earlier copy was not kept"
+    [ -z "$(ls "$work" | grep '\.tmp$')" ] || fail "a temporary file was left"
     ;;
 no_card_in_time)
     # Wine's prefix has no removable drive, and no card service runs.
@@ -47,11 +62,35 @@ no_card_in_time)
     [ ! -e "$work/copy.img" ] || fail "a copy was written"
     ;;
 bad_arguments)
-    "$wine_run" "$tool" --timeout 0 --out "Z:$work/copy.img" >"$output" 2>&1
+    for arguments in "--timeout 0 --out Z:$work/copy.img|--timeout wants whole seconds" \
+                     "--out Z:$work/copy.img --verbose|unknown option --verbose" \
+                     "--out Z:$work/copy.img --out Z:$work/other.img|--out is given twice" \
+                     "--timeout 5|--out is missing"; do
+        "$wine_run" "$tool" ${arguments%%|*} >"$output" 2>&1
+        status=$?
+        cat "$output"
+        [ "$status" -eq 2 ] || fail "exit status $status, expected 2"
+        grep -q "^sectorix-flat: ${arguments#*|}" "$output" || fail "no message \"${arguments#*|}\""
+        grep -q "^try 'sectorix-flat --help'" "$output" || fail "no hint"
+    done
+    "$wine_run" "$tool" -h >"$output" 2>&1 || fail "-h exits with $?"
+    grep -q "^usage: sectorix-flat" "$output" || fail "-h shows no usage"
+    "$wine_run" "$tool" --version >"$output" 2>&1 || fail "--version exits with $?"
+    grep -q "^sectorix-flat [0-9]" "$output" || fail "--version shows no version"
+    ;;
+card_service_needs_a_card)
+    # By hand, a stand-in with nothing to serve is a mistake; a --stop with
+    # none running is told.
+    "$wine_run" "$service" --lifetime 5 >"$output" 2>&1
     status=$?
     cat "$output"
-    [ "$status" -eq 2 ] || fail "exit status $status, expected 2"
-    grep -q "usage: sectorix-flat" "$output" || fail "no usage"
+    [ "$status" -eq 1 ] || fail "exit status $status, expected 1"
+    grep -q "no card image to serve" "$output" || fail "no refusal"
+    "$wine_run" "$service" --stop >"$output" 2>&1
+    status=$?
+    cat "$output"
+    [ "$status" -eq 1 ] || fail "--stop exit status $status, expected 1"
+    grep -q "no stand-in card service is running" "$output" || fail "--stop does not say none runs"
     ;;
 *)
     fail "unknown case"

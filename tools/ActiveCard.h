@@ -21,7 +21,7 @@ public:
     CActiveCard(const CActiveCard&) = delete;
     CActiveCard& operator=(const CActiveCard&) = delete;
 
-    const std::wstring& Where() const override { return m_where; }
+    std::wstring Name() const override { return L"the card in " + m_where; }
     unsigned long long Size() const override;
     bool Read(BYTE* buffer, DWORD firstSector, UINT count) override;
 

@@ -2,6 +2,8 @@
 
 #include "CardReader.h"
 #include "Console.h"
+#include "Interruption.h"
+#include "OutputFile.h"
 #include "ProgressLine.h"
 #include "Sha256.h"
 #include "ToolError.h"
@@ -46,24 +48,12 @@ CCardCopier::CCardCopier(CCardReader& card)
 
 void CCardCopier::CopyTo(const std::wstring& path)
 {
-    HANDLE hCopy = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                 FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-    if (hCopy == INVALID_HANDLE_VALUE)
-        throw CToolError(ExitFailed, "cannot write the copy " + Utf8(path) + ": " + SystemMessage(::GetLastError()));
-    try
-    {
-        Copy(hCopy, path);
-    }
-    catch (...)
-    {
-        ::CloseHandle(hCopy);
-        ::DeleteFileW(path.c_str());
-        throw;
-    }
-    ::CloseHandle(hCopy);
+    COutputFile copy(path);
+    Copy(copy);
+    copy.Commit();
 }
 
-void CCardCopier::Copy(HANDLE hCopy, const std::wstring& path)
+void CCardCopier::Copy(COutputFile& copy)
 {
     CSha256 sha256;
     unsigned long long sectors = WholeSectors();
@@ -73,18 +63,19 @@ void CCardCopier::Copy(HANDLE hCopy, const std::wstring& path)
     unsigned long long done = 0;
     for (unsigned long long first = 0; first < sectors; first += SectorsPerRequest)
     {
+        CInterruption::ThrowIfRequested("the partial copy was removed");
         UINT count = static_cast<UINT>(sectors - first < SectorsPerRequest ? sectors - first : SectorsPerRequest);
         DWORD bytes = count * SectorSize;
         ReadChunk(buffer.get(), static_cast<DWORD>(first), count);
         sha256.Add(buffer.get(), bytes);
-        Write(hCopy, buffer.get(), bytes, path);
+        copy.Write(buffer.get(), bytes);
         done += bytes;
         progress.Update(done);
     }
     progress.Finish(done);
     if (done != size)
-        throw CToolError(ExitFailed, "short read: the card has " + std::to_string(size) + " bytes, only " +
-                                         std::to_string(done) + " of them in whole sectors");
+        throw CToolError(ExitFailed, "short read: " + Utf8(m_card.Name()) + " has " + std::to_string(size) +
+                                         " bytes, only " + std::to_string(done) + " of them in whole sectors");
     m_bytes = done;
     m_rate = progress.Rate(done);
     m_sha256 = sha256.Hex();
@@ -94,9 +85,9 @@ unsigned long long CCardCopier::WholeSectors() const
 {
     unsigned long long sectors = m_card.Size() / SectorSize;
     if (sectors == 0)
-        throw CToolError(ExitFailed, "the card in " + Utf8(m_card.Where()) + " is empty");
+        throw CToolError(ExitFailed, Utf8(m_card.Name()) + " is empty");
     if (sectors > MaxSectors)
-        throw CToolError(ExitFailed, "the card in " + Utf8(m_card.Where()) + " has more sectors than 32-bit " +
+        throw CToolError(ExitFailed, Utf8(m_card.Name()) + " has more sectors than 32-bit " +
                                          "sector numbers reach");
     return sectors;
 }
@@ -106,7 +97,7 @@ void CCardCopier::ReadChunk(BYTE* buffer, DWORD firstSector, UINT count)
     if (!m_card.Read(buffer, firstSector, count))
         throw CToolError(ExitFailed, "cannot read sector " +
                                          std::to_string(FirstUnreadable(buffer, firstSector, count)) +
-                                         " of the card in " + Utf8(m_card.Where()));
+                                         " of " + Utf8(m_card.Name()));
 }
 
 // A failed request is read again sector by sector to name the bad one; a
@@ -121,20 +112,11 @@ DWORD CCardCopier::FirstUnreadable(BYTE* buffer, DWORD firstSector, UINT count)
     return firstSector;
 }
 
-void CCardCopier::Write(HANDLE hCopy, const BYTE* buffer, DWORD bytes, const std::wstring& path)
-{
-    DWORD written = 0;
-    if (!::WriteFile(hCopy, buffer, bytes, &written, nullptr))
-        throw CToolError(ExitFailed, "cannot write the copy " + Utf8(path) + ": " + SystemMessage(::GetLastError()));
-    if (written != bytes)
-        throw CToolError(ExitFailed, "cannot write the copy " + Utf8(path) + ": the disk took only " +
-                                         std::to_string(written) + " of " + std::to_string(bytes) + " bytes");
-}
-
-std::string CCardCopier::Report(const std::wstring& path) const
+void CCardCopier::Report(const std::wstring& path) const
 {
     char rate[RateTextSize];
     std::snprintf(rate, sizeof(rate), "%.1f MB/s", m_rate / BytesPerMegabyte);
-    return "copied " + std::to_string(m_bytes) + " bytes (" + std::to_string(m_bytes / SectorSize) + " sectors) to " +
-           Utf8(path) + " at " + rate + "\nSHA-256 " + m_sha256;
+    Say("copied " + std::to_string(m_bytes) + " bytes (" + std::to_string(m_bytes / SectorSize) + " sectors) to " +
+        Utf8(path) + " at " + rate);
+    PrintLine(stdout, m_sha256 + "  " + Utf8(path));
 }

@@ -1,6 +1,7 @@
 #include "CardInitializer.h"
 
 #include "Console.h"
+#include "Interruption.h"
 #include "ProgressLine.h"
 #include "ToolError.h"
 
@@ -11,8 +12,6 @@ namespace
 const DWORD PollInterval = 10;
 const DWORD FullProgress = 100;
 }
-
-volatile bool CCardInitializer::s_bCancelRequested = false;
 
 CCardInitializer::CCardInitializer(CSectorix* pSource, const std::wstring& initFile, bool format)
     : m_pSource(pSource)
@@ -25,25 +24,19 @@ CCardInitializer::CCardInitializer(CSectorix* pSource, const std::wstring& initF
 // format's progress and pass on a Ctrl+C.
 void CCardInitializer::Run()
 {
-    s_bCancelRequested = false;
-    ::SetConsoleCtrlHandler(OnConsoleControl, TRUE);
     HANDLE hThread = ::CreateThread(nullptr, 0, InitializeThread, this, 0, nullptr);
     if (!hThread)
-    {
-        ::SetConsoleCtrlHandler(OnConsoleControl, FALSE);
         throw CToolError(ExitFailed, "cannot start the initialisation: " + SystemMessage(::GetLastError()));
-    }
     if (m_bFormat)
         ShowFormatUntil(hThread);
     ::WaitForSingleObject(hThread, INFINITE);
     ::CloseHandle(hThread);
-    ::SetConsoleCtrlHandler(OnConsoleControl, FALSE);
     if (m_result != ErrorNone)
         throw CToolError(ExitFailed, Failure());
-    PrintLine(stdout, "init file written, read back and verified both ways");
+    Say("init file written, read back and verified both ways");
     if (m_bCancelled)
-        throw CToolError(ExitFailed, "the format was cancelled at " + std::to_string(m_dwCancelledAt) +
-                                         " % by Ctrl+C; the rest of the card was not overwritten");
+        throw CToolError(ExitInterrupted, "the format was cancelled at " + std::to_string(m_dwCancelledAt) +
+                                              " %, the init file written; the rest of the card was not overwritten");
 }
 
 DWORD WINAPI CCardInitializer::InitializeThread(void* pParam)
@@ -55,23 +48,12 @@ DWORD WINAPI CCardInitializer::InitializeThread(void* pParam)
     return 0;
 }
 
-// Every Ctrl+C or Ctrl+Break of the run asks the format to stop; the
-// library then goes on with the init file, so the card is never left
-// without one.
-BOOL WINAPI CCardInitializer::OnConsoleControl(DWORD controlType)
-{
-    if (controlType != CTRL_C_EVENT && controlType != CTRL_BREAK_EVENT)
-        return FALSE;
-    s_bCancelRequested = true;
-    return TRUE;
-}
-
 // The bar follows the format while the source reports one; the library's
 // init steps after it are short. A format too short to be seen running is
 // shown done, unless the card could not even be mounted.
 void CCardInitializer::ShowFormatUntil(HANDLE hThread)
 {
-    PrintLine(stdout, "formatting the card");
+    Say("formatting the card");
     unsigned long long size = m_pSource->GetCardSize();
     CProgressLine progressLine(size);
     DWORD progress = 0;
@@ -79,7 +61,9 @@ void CCardInitializer::ShowFormatUntil(HANDLE hThread)
     while (::WaitForSingleObject(hThread, PollInterval) == WAIT_TIMEOUT)
     {
         bool pastStart = false;
-        bool cancel = s_bCancelRequested && !m_bCancelled;
+        // The library goes on with the init file after a cancelled format,
+        // so the card is never left without one.
+        bool cancel = CInterruption::Requested() && !m_bCancelled;
         if (!m_pSource->FormatCardProgress(progress, pastStart, cancel))
         {
             if (formatSeen)

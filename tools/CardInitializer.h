@@ -13,13 +13,12 @@ class CCardInitializer
 public:
     CCardInitializer(CSectorix* pSource, const std::wstring& initFile, bool format);
 
-    // Throws CToolError(ExitFailed) with the step that failed, or when the
-    // format was cancelled.
+    // Throws CToolError(ExitFailed) with the step that failed, and
+    // CToolError(ExitInterrupted) when the format was cancelled.
     void Run();
 
 private:
     static DWORD WINAPI InitializeThread(void* pParam);
-    static BOOL WINAPI OnConsoleControl(DWORD controlType);
     void ShowFormatUntil(HANDLE hThread);
     std::string Failure() const;
 
@@ -30,6 +29,4 @@ private:
     DWORD m_dwLibraryCode = 0;
     DWORD m_dwCancelledAt = 0;
     bool m_bCancelled = false;
-
-    static volatile bool s_bCancelRequested;
 };

@@ -11,7 +11,8 @@ class CCardReader
 public:
     virtual ~CCardReader() = default;
 
-    virtual const std::wstring& Where() const = 0;
+    // The card in messages: "the card in E:".
+    virtual std::wstring Name() const = 0;
     virtual unsigned long long Size() const = 0;
     // Reads count whole sectors into a sector-aligned buffer.
     virtual bool Read(BYTE* buffer, DWORD firstSector, UINT count) = 0;

@@ -1,6 +1,7 @@
 #include "CommandLine.h"
 
 #include "Console.h"
+#include "OptionParser.h"
 #include "ToolError.h"
 
 #include <cstdio>
@@ -12,26 +13,23 @@ namespace
 const DWORD DefaultTimeoutSeconds = 10;
 // A day; beyond it the wait in milliseconds would not fit a DWORD anyway.
 const DWORD MaxTimeoutSeconds = 86400;
-const wchar_t LogFolderName[] = L"sectorix-logs";
 const wchar_t DevicePrefix[] = L"\\\\.\\";
 const int MaxPhysicalDrives = 64;
 
+const char ToolName[] = "sectorix-read";
 const char UsageText[] =
-    "usage: sectorix-read --image FILE --out COPY [--log DIR] [--timeout SECONDS]\n"
-    "       sectorix-read --drive E: --out COPY [--log DIR] [--timeout SECONDS]\n"
-    "       sectorix-read --drive PhysicalDrive1 --out COPY [--log DIR] [--timeout SECONDS]\n"
-    "       sectorix-read --telemetry LINK --out FOLDER [--libraries DIR] [--log DIR]\n"
-    "                     [--timeout SECONDS]\n"
-    "       sectorix-read --image FILE | --drive E: --init INIT [--format]\n"
-    "                     [--library CMDLL.DLL | CMRECDLL.DLL] [--libraries DIR]\n"
-    "                     [--log DIR] [--timeout SECONDS]\n"
+    "usage: sectorix-read --image FILE --out COPY [OPTION...]\n"
+    "       sectorix-read --drive E: | PhysicalDrive1 --out COPY [OPTION...]\n"
+    "       sectorix-read --telemetry LINK --out FOLDER [--libraries DIR] [OPTION...]\n"
+    "       sectorix-read --image FILE | --drive E: --init INIT [--format --yes]\n"
+    "                     [--library CMDLL.DLL | CMRECDLL.DLL] [--libraries DIR] [OPTION...]\n"
     "\n"
     "Copies a whole card, sector by sector, through Sectorix.dll to COPY and\n"
-    "prints its size and SHA-256; from a telemetry link, every lap it sends,\n"
-    "each to lap-FIRST-SECOND.img in FOLDER by the lap's numbers. With --init,\n"
-    "initialises the card instead through the card library: formats it if\n"
-    "asked (Ctrl+C cancels the format), writes INIT, reads it back and\n"
-    "verifies it.\n"
+    "prints its SHA-256 as sha256sum does; from a telemetry link, every lap it\n"
+    "sends, each to lap-FIRST-SECOND.img in FOLDER by the lap's numbers. COPY\n"
+    "is replaced only by a whole copy. With --init, initialises the card\n"
+    "instead through the card library: formats it if asked, writes INIT, reads\n"
+    "it back and verifies it.\n"
     "  --image FILE       read a card image file\n"
     "  --drive E:         read the card in a removable drive\n"
     "  --drive PhysicalDrive1\n"
@@ -40,17 +38,24 @@ const char UsageText[] =
     "  --telemetry LINK   take the laps of the Telvane link opened with LINK\n"
     "  --libraries DIR    folder that holds telvane.dll or the card library\n"
     "                     (default: the search path)\n"
-    "  --out COPY         the copy to write (replaced if it exists)\n"
+    "  --out COPY         the copy to write (replaced once the copy is whole)\n"
     "  --init INIT        the card init file to write to the card\n"
     "  --format           overwrite the whole card before writing INIT\n"
+    "  --yes              format without asking (needed where no one can answer)\n"
     "  --library NAME     the card library, CMDLL.DLL (default) or CMRECDLL.DLL\n"
-    "  --log DIR          folder of the library's daily log book\n"
+    "OPTION:\n"
+    "  --log DIR          folder of the library's daily log, made if missing\n"
     "                     (default: sectorix-logs in the temp folder)\n"
     "  --timeout SECONDS  how long to wait for the card or the first lap\n"
     "                     (default: 10)\n"
+    "  --quiet            no progress and no messages, only the SHA-256 lines\n"
+    "                     and errors\n"
+    "  -h, --help         this text\n"
+    "  --version          the version\n"
     "exit status: 0 copied (or initialised), 1 the card could not be read or\n"
-    "             copied (or initialised, or its format was cancelled),\n"
-    "             2 bad arguments, 3 no card within the timeout\n";
+    "             copied (or initialised), or a lap could not be copied,\n"
+    "             2 bad arguments, 3 no card within the timeout,\n"
+    "             130 stopped by Ctrl+C, Ctrl+Break or the closing console\n";
 
 CToolError BadArguments(const std::wstring& reason)
 {
@@ -59,56 +64,32 @@ CToolError BadArguments(const std::wstring& reason)
 }
 
 CCommandLine::CCommandLine(int argc, wchar_t* argv[])
-    : m_logFolder(DefaultLogFolder())
-    , m_timeoutSeconds(DefaultTimeoutSeconds)
+    : m_timeoutSeconds(DefaultTimeoutSeconds)
 {
-    for (int i = 1; i < argc; ++i)
-    {
-        std::wstring option = argv[i];
-        if (option == L"--help" || option == L"-h")
-        {
-            m_bHelp = true;
-            return;
-        }
-        if (option == L"--format")
-        {
-            m_bFormat = true;
-            continue;
-        }
-        if (i + 1 == argc)
-            throw BadArguments(option.rfind(L"--", 0) == 0 ? option + L" needs a value" : L"unexpected " + option);
-        Take(option, argv[++i]);
-    }
+    std::wstring drive;
+    std::wstring timeout;
+    COptionParser parser(ToolName, UsageText);
+    parser.AddValue(L"--image", m_image);
+    parser.AddValue(L"--drive", drive);
+    parser.AddValue(L"--telemetry", m_telemetry);
+    parser.AddValue(L"--libraries", m_libraries);
+    parser.AddValue(L"--out", m_copy);
+    parser.AddValue(L"--init", m_initFile);
+    parser.AddFlag(L"--format", m_bFormat);
+    parser.AddFlag(L"--yes", m_bYes);
+    parser.AddValue(L"--library", m_library);
+    parser.AddValue(L"--log", m_logFolder);
+    parser.AddValue(L"--timeout", timeout);
+    parser.AddFlag(L"--quiet", m_bQuiet);
+    m_bRun = parser.Parse(argc, argv);
+    if (!m_bRun)
+        return;
+    if (!drive.empty())
+        m_drive = DriveName(drive);
+    if (!timeout.empty())
+        m_timeoutSeconds = Seconds(timeout);
     Check();
-}
-
-const char* CCommandLine::Usage()
-{
-    return UsageText;
-}
-
-void CCommandLine::Take(const std::wstring& option, const std::wstring& value)
-{
-    if (option == L"--image")
-        m_image = value;
-    else if (option == L"--drive")
-        m_drive = DriveName(value);
-    else if (option == L"--telemetry")
-        m_telemetry = value;
-    else if (option == L"--libraries")
-        m_libraries = value;
-    else if (option == L"--out")
-        m_copy = value;
-    else if (option == L"--init")
-        m_initFile = value;
-    else if (option == L"--library")
-        m_library = value;
-    else if (option == L"--log")
-        m_logFolder = value;
-    else if (option == L"--timeout")
-        m_timeoutSeconds = Seconds(value);
-    else
-        throw BadArguments(L"unknown option " + option);
+    SetQuiet(m_bQuiet);
 }
 
 void CCommandLine::Check()
@@ -120,12 +101,14 @@ void CCommandLine::Check()
     {
         if (m_copy.empty())
             throw BadArguments(L"--out is missing");
-        if (m_bFormat || !m_library.empty())
-            throw BadArguments(L"--format and --library go with --init");
+        if (m_bFormat || m_bYes || !m_library.empty())
+            throw BadArguments(L"--format, --yes and --library go with --init");
         return;
     }
     if (!m_telemetry.empty() || !m_copy.empty())
         throw BadArguments(L"--init initialises the card of --image or --drive and writes no copy");
+    if (m_bYes && !m_bFormat)
+        throw BadArguments(L"--yes confirms --format and goes with it");
 }
 
 // "e", "e:" and "E:" all name drive E:; "PhysicalDrive1" and
@@ -152,11 +135,4 @@ DWORD CCommandLine::Seconds(const std::wstring& value)
         throw BadArguments(L"--timeout wants whole seconds from 1 to " + std::to_wstring(MaxTimeoutSeconds) +
                            L", not " + value);
     return static_cast<DWORD>(seconds);
-}
-
-std::wstring CCommandLine::DefaultLogFolder()
-{
-    wchar_t temp[MAX_PATH + 1];
-    DWORD length = ::GetTempPathW(MAX_PATH + 1, temp);
-    return std::wstring(temp, length) + LogFolderName;
 }

@@ -14,9 +14,8 @@ public:
     // Throws CToolError(ExitBadArguments) with the reason.
     CCommandLine(int argc, wchar_t* argv[]);
 
-    static const char* Usage();
-
-    bool WantsHelp() const { return m_bHelp; }
+    // False when --help or --version was answered.
+    bool WantsRun() const { return m_bRun; }
     const std::wstring& Image() const { return m_image; }
     const std::wstring& Drive() const { return m_drive; }
     const std::wstring& Telemetry() const { return m_telemetry; }
@@ -25,17 +24,16 @@ public:
     const std::wstring& InitFile() const { return m_initFile; }
     const std::wstring& Library() const { return m_library; }
     bool Format() const { return m_bFormat; }
+    bool Confirmed() const { return m_bYes; }
     const std::wstring& LogFolder() const { return m_logFolder; }
     DWORD TimeoutSeconds() const { return m_timeoutSeconds; }
 
 private:
-    void Take(const std::wstring& option, const std::wstring& value);
     void Check();
     static std::wstring DriveName(const std::wstring& value);
     static DWORD Seconds(const std::wstring& value);
-    static std::wstring DefaultLogFolder();
 
-    bool m_bHelp = false;
+    bool m_bRun = false;
     std::wstring m_image;
     std::wstring m_drive;
     std::wstring m_telemetry;
@@ -44,6 +42,8 @@ private:
     std::wstring m_initFile;
     std::wstring m_library;
     bool m_bFormat = false;
+    bool m_bYes = false;
+    bool m_bQuiet = false;
     std::wstring m_logFolder;
     DWORD m_timeoutSeconds;
 };

@@ -3,6 +3,12 @@
 #include <windows.h>
 
 #include <cwctype>
+#include <io.h>
+
+namespace
+{
+bool g_bQuiet = false;
+}
 
 std::string Utf8(const std::wstring& text)
 {
@@ -15,11 +21,44 @@ std::string Utf8(const std::wstring& text)
     return out;
 }
 
+// The C run time's text mode would end each line with a carriage return in
+// files and pipes; it stays on for what the library itself prints.
+void WriteText(std::FILE* stream, const std::string& text)
+{
+    std::fflush(stream);
+    HANDLE hStream = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+    DWORD written = 0;
+    if (hStream != INVALID_HANDLE_VALUE)
+        ::WriteFile(hStream, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+}
+
 void PrintLine(std::FILE* stream, const std::string& line)
 {
-    std::fputs(line.c_str(), stream);
-    std::fputc('\n', stream);
-    std::fflush(stream);
+    WriteText(stream, line + "\n");
+}
+
+void SetQuiet(bool bQuiet)
+{
+    g_bQuiet = bQuiet;
+}
+
+bool IsQuiet()
+{
+    return g_bQuiet;
+}
+
+void Say(const std::string& line)
+{
+    if (!g_bQuiet)
+        PrintLine(stderr, line);
+}
+
+bool IsTerminal(std::FILE* stream)
+{
+    // A character device need not be a console: NUL is one too.
+    HANDLE hStream = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+    DWORD mode = 0;
+    return hStream != INVALID_HANDLE_VALUE && ::GetConsoleMode(hStream, &mode);
 }
 
 std::string SystemMessage(unsigned long error)

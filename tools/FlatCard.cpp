@@ -2,14 +2,8 @@
 
 #include "Sectorix/SectorixFlat.h"
 
-namespace
-{
-const wchar_t OfferedCard[] = L"the card Sectorix.dll offered";
-}
-
 // A card whose size is unknown reads as empty.
 CFlatCard::CFlatCard()
-    : m_where(OfferedCard)
 {
     if (!getMCardImageSize64(&m_size))
         m_size = 0;
@@ -18,6 +12,11 @@ CFlatCard::CFlatCard()
 CFlatCard::~CFlatCard()
 {
     endDataTransmit();
+}
+
+std::wstring CFlatCard::Name() const
+{
+    return L"the card Sectorix.dll offered";
 }
 
 bool CFlatCard::Read(BYTE* buffer, DWORD firstSector, UINT count)

@@ -13,11 +13,10 @@ public:
     CFlatCard(const CFlatCard&) = delete;
     CFlatCard& operator=(const CFlatCard&) = delete;
 
-    const std::wstring& Where() const override { return m_where; }
+    std::wstring Name() const override;
     unsigned long long Size() const override { return m_size; }
     bool Read(BYTE* buffer, DWORD firstSector, UINT count) override;
 
 private:
-    std::wstring m_where;
     unsigned long long m_size = 0;
 };

@@ -9,7 +9,9 @@ enum ExitCode
     ExitSuccess = 0,
     ExitFailed = 1,
     ExitBadArguments = 2,
-    ExitNoCard = 3
+    ExitNoCard = 3,
+    // As a shell reports a program that Ctrl+C ended.
+    ExitInterrupted = 130
 };
 
 // A failure that ends the tool: a one-line message (UTF-8) and the exit

@@ -11,7 +11,6 @@ namespace
 {
 const UINT NotifyMessage = WM_APP + 1;
 const UINT LinkMessage = WM_APP + 2;
-const DWORD LapNumbersTimeout = 5000;
 const DWORD StopTimeout = 5000;
 const DWORD MillisecondsPerSecond = 1000;
 
@@ -102,13 +101,16 @@ void CWatchguardSession::SearchLibrariesIn(const std::wstring& folder)
                                          SystemMessage(::GetLastError()));
 }
 
-LPARAM CWatchguardSession::TakeLapNumbers()
+const std::set<LPARAM>& CWatchguardSession::LapsStored()
 {
-    if (m_lapsDone.empty() && !PumpUntil([this](const MSG&) { return !m_lapsDone.empty(); }, LapNumbersTimeout))
-        throw CToolError(ExitFailed, "the telemetry link served a lap it did not finish");
-    LPARAM numbers = m_lapsDone.front();
-    m_lapsDone.pop_front();
-    return numbers;
+    PumpUntil([](const MSG&) { return false; }, 0);
+    return m_lapsStored;
+}
+
+const std::set<LPARAM>& CWatchguardSession::LapsNotStored()
+{
+    PumpUntil([](const MSG&) { return false; }, 0);
+    return m_lapsNotStored;
 }
 
 // Keeps the numbers of each finished lap, whatever the tool is waiting for.
@@ -117,7 +119,9 @@ bool CWatchguardSession::Take(const MSG& msg)
     if (msg.message != LinkMessage)
         return false;
     if (msg.wParam == Sectorix::NOTIFY_LAP_DONE)
-        m_lapsDone.push_back(msg.lParam);
+        m_lapsStored.insert(msg.lParam);
+    else if (msg.wParam == Sectorix::NOTIFY_LAP_FAILED)
+        m_lapsNotStored.insert(msg.lParam);
     return true;
 }
 
@@ -160,7 +164,10 @@ bool CWatchguardSession::PumpUntil(const std::function<bool(const MSG&)>& found,
         DWORD elapsed = ::GetTickCount() - start;
         if (elapsed >= timeoutMilliseconds)
             return false;
-        ::MsgWaitForMultipleObjects(0, nullptr, FALSE, timeoutMilliseconds - elapsed, QS_ALLINPUT);
+        DWORD stops = m_hStop ? 1 : 0;
+        if (::MsgWaitForMultipleObjects(stops, &m_hStop, FALSE, timeoutMilliseconds - elapsed, QS_ALLINPUT) ==
+            WAIT_OBJECT_0 && stops)
+            throw CToolError(ExitInterrupted, "nothing was written");
     }
 }
 

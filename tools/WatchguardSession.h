@@ -2,8 +2,8 @@
 
 #include "Sectorix/Watchguard.h"
 
-#include <deque>
 #include <functional>
+#include <set>
 #include <string>
 
 // Sectorix.dll's watchguard as a host runs it: started through the flat
@@ -28,10 +28,13 @@ public:
     // The Telvane source once it has a first lap, its library looked for in
     // the folder given (or on the search path when it is empty).
     CSectorix* WaitForLaps(const std::wstring& link, const std::wstring& libraries, DWORD timeoutSeconds);
-    // The numbers of the next lap the link finished, (first << 16) | second,
-    // in the order the laps are served; throws CToolError(ExitFailed) when
-    // none is told in time.
-    LPARAM TakeLapNumbers();
+    // The numbers, (first << 16) | second, of every lap the link stored
+    // whole and of every lap it could not store, as told so far.
+    const std::set<LPARAM>& LapsStored();
+    const std::set<LPARAM>& LapsNotStored();
+    // Waits for the card and the laps end early once the handle is
+    // signalled, with CToolError(ExitInterrupted).
+    void StopWaitsOn(HANDLE hStop) { m_hStop = hStop; }
     // Outside libraries are looked for in the folder first (none: the
     // search path alone); throws CToolError(ExitFailed) when it cannot be.
     void SearchLibrariesIn(const std::wstring& folder);
@@ -49,5 +52,7 @@ private:
     bool TryStop();
 
     CWatchguard* m_pWatchguard = nullptr;
-    std::deque<LPARAM> m_lapsDone;
+    HANDLE m_hStop = nullptr;
+    std::set<LPARAM> m_lapsStored;
+    std::set<LPARAM> m_lapsNotStored;
 };

@@ -5,37 +5,43 @@
 #include "FatLayout.h"
 #include "FileBytes.h"
 #include "LapWriter.h"
+#include "OptionParser.h"
 #include "ToolError.h"
+#include "ToolMain.h"
 
-#include <cstdio>
-#include <exception>
 #include <string>
 #include <vector>
 
+namespace
+{
+const char ToolName[] = "make-lap";
+const char Usage[] =
+    "usage: make-lap CARD_IMAGE LAP_FILE\n"
+    "\n"
+    "Writes the lap file of a FAT card image, as the vehicle's logger sends it.\n"
+    "  -h, --help  this text\n"
+    "  --version   the version\n"
+    "exit status: 0 written, 1 failed, 2 bad arguments\n";
+
+int Run(int argc, wchar_t* argv[])
+{
+    std::wstring image;
+    std::wstring lap;
+    COptionParser parser(ToolName, Usage);
+    parser.AddOperand(L"CARD_IMAGE", image);
+    parser.AddOperand(L"LAP_FILE", lap);
+    if (!parser.Parse(argc, argv))
+        return ExitSuccess;
+    std::vector<unsigned char> card = ReadFileBytes(image);
+    uint32_t firstDataSector = FatFirstDataSector(card.data(), card.size());
+    if (firstDataSector == 0)
+        throw CToolError(ExitFailed, Utf8(image) + " is not a FAT card image");
+    WriteFileBytes(lap, MakeLapFile(card.data(), card.size(), firstDataSector, firstDataSector));
+    return ExitSuccess;
+}
+}
+
 int wmain(int argc, wchar_t* argv[])
 {
-    if (argc != 3)
-    {
-        PrintLine(stderr, "usage: make-lap CARD_IMAGE LAP_FILE");
-        return ExitBadArguments;
-    }
-    try
-    {
-        std::vector<unsigned char> card = ReadFileBytes(argv[1]);
-        uint32_t firstDataSector = FatFirstDataSector(card.data(), card.size());
-        if (firstDataSector == 0)
-            throw CToolError(ExitFailed, Utf8(argv[1]) + " is not a FAT card image");
-        WriteFileBytes(argv[2], MakeLapFile(card.data(), card.size(), firstDataSector, firstDataSector));
-        return ExitSuccess;
-    }
-    catch (const CToolError& error)
-    {
-        PrintLine(stderr, "make-lap: " + std::string(error.what()));
-        return error.Code();
-    }
-    catch (const std::exception& error)
-    {
-        PrintLine(stderr, "make-lap: " + std::string(error.what()));
-        return ExitFailed;
-    }
+    return RunTool(ToolName, argc, argv, Run);
 }

@@ -5,109 +5,92 @@
 #include "Console.h"
 #include "FlatCard.h"
 #include "FlatLink.h"
+#include "Interruption.h"
+#include "OptionParser.h"
+#include "OutputFile.h"
 #include "ToolError.h"
+#include "ToolMain.h"
 
 #include "Sectorix/SectorixFlat.h"
 
-#include <cstdio>
 #include <cwchar>
-#include <exception>
 #include <string>
 
 namespace
 {
-const char ToolName[] = "sectorix-flat: ";
+const char ToolName[] = "sectorix-flat";
 const DWORD DefaultTimeoutSeconds = 30;
 const DWORD MaxTimeoutSeconds = 24 * 60 * 60;
 const char Usage[] =
-    "usage: sectorix-flat --out COPY [--timeout SECONDS] [--log FOLDER]\n"
-    "  Waits for a card in a drive that Sectorix.dll watches (a removable\n"
-    "  drive, or a disk that the card service serves) and copies it whole\n"
-    "  to COPY.\n"
+    "usage: sectorix-flat --out COPY [--timeout SECONDS] [--log DIR] [--quiet]\n"
+    "\n"
+    "Waits for a card in a drive that Sectorix.dll watches (a removable drive,\n"
+    "or a disk that the card service serves), copies it whole to COPY and\n"
+    "prints its SHA-256 as sha256sum does. COPY is replaced only by a whole\n"
+    "copy.\n"
+    "  --out COPY         the copy to write\n"
     "  --timeout SECONDS  how long to wait for a card, 1 to 86400 (default 30)\n"
-    "  --log FOLDER       the folder, which must exist, of the library's log files\n";
-
-struct Options
-{
-    bool help = false;
-    std::wstring copy;
-    std::wstring logFolder;
-    DWORD timeoutSeconds = DefaultTimeoutSeconds;
-};
+    "  --log DIR          folder of the library's daily log, made if missing\n"
+    "                     (default: sectorix-logs in the temp folder)\n"
+    "  --quiet            no progress and no messages, only the SHA-256 line\n"
+    "                     and errors\n"
+    "  -h, --help         this text\n"
+    "  --version          the version\n"
+    "exit status: 0 copied, 1 the card could not be read or copied,\n"
+    "             2 bad arguments, 3 no card within the timeout,\n"
+    "             130 stopped by Ctrl+C, Ctrl+Break or the closing console\n";
 
 DWORD Seconds(const std::wstring& value)
 {
     wchar_t* end = nullptr;
     unsigned long seconds = std::wcstoul(value.c_str(), &end, 10);
-    if (value.empty() || *end || seconds == 0 || seconds > MaxTimeoutSeconds)
-        throw CToolError(ExitBadArguments, "not a time in seconds: " + Utf8(value));
+    if (value.empty() || *end || value[0] == L'-' || seconds == 0 || seconds > MaxTimeoutSeconds)
+        throw CToolError(ExitBadArguments, "--timeout wants whole seconds from 1 to " +
+                                               std::to_string(MaxTimeoutSeconds) + ", not " + Utf8(value));
     return seconds;
 }
 
-Options Parse(int argc, wchar_t* argv[])
+// The library's wait for a card ends when asked from another thread.
+void EndWaitForCard()
 {
-    Options options;
-    for (int i = 1; i < argc; ++i)
-    {
-        std::wstring option = argv[i];
-        if (option == L"--help")
-        {
-            options.help = true;
-            continue;
-        }
-        if (i + 1 >= argc)
-            throw CToolError(ExitBadArguments, "missing value of " + Utf8(option));
-        std::wstring value = argv[++i];
-        if (option == L"--out")
-            options.copy = value;
-        else if (option == L"--timeout")
-            options.timeoutSeconds = Seconds(value);
-        else if (option == L"--log")
-            options.logFolder = value;
-        else
-            throw CToolError(ExitBadArguments, "unknown option " + Utf8(option));
-    }
-    if (!options.help && options.copy.empty())
-        throw CToolError(ExitBadArguments, "--out is missing");
-    return options;
+    getTelvaneStatusTerminate();
 }
 
-int Run(const Options& options)
+int Run(int argc, wchar_t* argv[])
 {
-    if (!options.logFolder.empty() && !SetLogFolder(options.logFolder.c_str()))
-        throw CToolError(ExitFailed, "the log folder " + Utf8(options.logFolder) + " does not exist");
+    std::wstring copy;
+    std::wstring timeout;
+    std::wstring logFolder;
+    bool bQuiet = false;
+    COptionParser parser(ToolName, Usage);
+    parser.AddValue(L"--out", copy);
+    parser.AddValue(L"--timeout", timeout);
+    parser.AddValue(L"--log", logFolder);
+    parser.AddFlag(L"--quiet", bQuiet);
+    if (!parser.Parse(argc, argv))
+        return ExitSuccess;
+    if (copy.empty())
+        throw CToolError(ExitBadArguments, "--out is missing");
+    DWORD timeoutSeconds = timeout.empty() ? DefaultTimeoutSeconds : Seconds(timeout);
+    SetQuiet(bQuiet);
+    COutputFile::CheckTarget(copy);
+    std::wstring folder = PrepareLogFolder(logFolder);
+    if (!SetLogFolder(folder.c_str()))
+        throw CToolError(ExitFailed, "the library cannot write its log in " + Utf8(folder));
     CFlatLink link;
-    link.WaitForCard(options.timeoutSeconds);
+    CInterruption::SetStopAction(EndWaitForCard);
+    link.WaitForCard(timeoutSeconds);
+    CInterruption::SetStopAction(nullptr);
+    CInterruption::ThrowIfRequested("nothing was written");
     CFlatCard card;
     CCardCopier copier(card);
-    copier.CopyTo(options.copy);
-    PrintLine(stdout, copier.Report(options.copy));
+    copier.CopyTo(copy);
+    copier.Report(copy);
     return ExitSuccess;
 }
 }
 
 int wmain(int argc, wchar_t* argv[])
 {
-    try
-    {
-        Options options = Parse(argc, argv);
-        if (options.help)
-        {
-            std::fputs(Usage, stdout);
-            return ExitSuccess;
-        }
-        return Run(options);
-    }
-    catch (const CToolError& error)
-    {
-        PrintLine(stderr, ToolName + std::string(error.what()));
-        if (error.Code() == ExitBadArguments)
-            std::fputs(Usage, stderr);
-        return error.Code();
-    }
-    catch (const std::exception& error)
-    {
-        PrintLine(stderr, ToolName + std::string(error.what()));
-        return ExitFailed;
-    }
+    return RunTool(ToolName, argc, argv, Run);
 }

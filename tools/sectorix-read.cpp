@@ -6,53 +6,114 @@
 #include "CardInitializer.h"
 #include "CommandLine.h"
 #include "Console.h"
+#include "InitFileCheck.h"
+#include "Interruption.h"
+#include "LapCopier.h"
+#include "OutputFile.h"
 #include "ToolError.h"
+#include "ToolMain.h"
 #include "WatchguardSession.h"
 
 #include "Sectorix/CSMDLL.h"
+#include "Sectorix/SectorixDefs.h"
 #include "Sectorix/SectorixService.h"
+#include "Sectorix/SectorixTelvane.h"
 
 #include <cstdio>
-#include <exception>
+#include <cwctype>
 
 namespace
 {
-const char ToolName[] = "sectorix-read: ";
+const char ToolName[] = "sectorix-read";
 const wchar_t DefaultCardLibrary[] = L"CMDLL.DLL";
+const wchar_t RootFolder[] = L":\\";
+const size_t AnswerSize = 16;
+
+std::string Bytes(unsigned long long bytes)
+{
+    return std::to_string(bytes) + (bytes == 1 ? " byte" : " bytes");
+}
+
+// What the library would only find out after its wait, or not at all.
+void CheckImage(const std::wstring& path)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data))
+        throw CToolError(ExitFailed, "cannot read the image " + Utf8(path) + ": " + SystemMessage(::GetLastError()));
+    if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+        throw CToolError(ExitFailed, Utf8(path) + " is a folder, not a card image");
+    unsigned long long size = static_cast<unsigned long long>(data.nFileSizeHigh) << 32 | data.nFileSizeLow;
+    if (size == 0)
+        throw CToolError(ExitFailed, "the image " + Utf8(path) + " is empty");
+    unsigned long long rest = size % Sectorix::SectorSize;
+    if (rest != 0)
+        throw CToolError(ExitFailed, "the image " + Utf8(path) + " is " + Bytes(size) + ", not whole " +
+                                         std::to_string(Sectorix::SectorSize) + "-byte sectors; if it was cut " +
+                                         "short, pad it with zeros to " + Bytes(size - rest + Sectorix::SectorSize) +
+                                         " to copy it");
+}
+
+void CheckDriveLetter(const std::wstring& drive)
+{
+    if (drive.size() != 2)
+        return;
+    std::wstring root = drive.substr(0, 1) + RootFolder;
+    switch (::GetDriveTypeW(root.c_str()))
+    {
+    case DRIVE_FIXED:
+        throw CToolError(ExitFailed, Utf8(drive) + " is a fixed disk, not a card; give the drive letter of the " +
+                                         "card reader");
+    case DRIVE_REMOTE:
+        throw CToolError(ExitFailed, Utf8(drive) + " is a network drive, not a card");
+    case DRIVE_CDROM:
+        throw CToolError(ExitFailed, Utf8(drive) + " is a CD or DVD drive, not a card");
+    default:
+        break;
+    }
+}
+
+void CheckBeforeStart(const CCommandLine& options)
+{
+    if (!options.Image().empty())
+        CheckImage(options.Image());
+    if (!options.Drive().empty())
+        CheckDriveLetter(options.Drive());
+    if (!options.Telemetry().empty())
+        COutputFile::CheckWritableFolder(options.Copy());
+    else if (!options.Copy().empty())
+        COutputFile::CheckTarget(options.Copy());
+    if (options.InitFile().empty())
+        return;
+    CheckInitFile(options.InitFile(), options.Library().empty() ? DefaultCardLibrary : options.Library());
+    if (options.Format() && !options.Confirmed() && !IsTerminal(stdin))
+        throw CToolError(ExitBadArguments, "--format overwrites the whole card: confirm it with --yes");
+}
+
+// Nothing is written to the card unless the person at the console says so.
+void ConfirmFormat(const std::wstring& where, unsigned long long size)
+{
+    WriteText(stderr, "format the card in " + Utf8(where) + " (" + Bytes(size) +
+                          ")? Everything on it is lost. Type yes to go on: ");
+    char answer[AnswerSize] = {};
+    if (!std::fgets(answer, sizeof(answer), stdin) || std::string(answer).substr(0, 3) != "yes")
+        throw CToolError(ExitFailed, "the card was not formatted and is as it was");
+}
 
 // The card is closed and deactivated before the watchguard stops.
-std::string CopyCard(CWatchguard* pWatchguard, CSectorix* pSource, const std::wstring& where,
-                     const std::wstring& copy)
+void CopyCard(CWatchguard* pWatchguard, CSectorix* pSource, const std::wstring& where, const std::wstring& copy)
 {
     CActiveCard card(pWatchguard, pSource, where);
     CCardCopier copier(card);
     copier.CopyTo(copy);
-    return copier.Report(copy);
+    copier.Report(copy);
 }
 
-std::wstring LapCopyName(const std::wstring& folder, LPARAM numbers)
-{
-    return folder + L"\\lap-" + std::to_wstring(HIWORD(numbers)) + L"-" + std::to_wstring(LOWORD(numbers)) + L".img";
-}
-
-// Each lap the link finishes is served as the card until the burst is over.
 int CopyLaps(CWatchguardSession& session, const CCommandLine& options)
 {
     const std::wstring& link = options.Telemetry();
     CSectorix* pSource = session.WaitForLaps(link, options.Libraries(), options.TimeoutSeconds());
-    PrintLine(stdout, "reading the laps of the telemetry link " + Utf8(link));
-    int laps = 0;
-    while (pSource->WaitForBurstData())
-    {
-        LPARAM numbers = session.TakeLapNumbers();
-        std::wstring lap = L"lap " + std::to_wstring(HIWORD(numbers)) + L"." + std::to_wstring(LOWORD(numbers));
-        PrintLine(stdout, Utf8(lap));
-        PrintLine(stdout, CopyCard(session.Watchguard(), pSource, lap, LapCopyName(options.Copy(), numbers)));
-        ++laps;
-    }
-    session.Stop();
-    PrintLine(stdout, std::to_string(laps) + (laps == 1 ? " lap" : " laps") + " copied");
-    return ExitSuccess;
+    Say("reading the laps of the telemetry link " + Utf8(link));
+    return CLapCopier(session, options.Copy()).Run(static_cast<CSectorixTelvane*>(pSource));
 }
 
 // The card is opened as for a copy, and closed and deactivated before the
@@ -68,7 +129,9 @@ int InitializeCard(CWatchguardSession& session, CSectorix* pSource, const std::w
         throw CToolError(ExitFailed, Utf8(library) + " cannot be loaded or lacks entries it needs");
     {
         CActiveCard card(session.Watchguard(), pSource, where);
-        PrintLine(stdout, "initialising the card in " + Utf8(where) + " through " + Utf8(library));
+        if (options.Format() && !options.Confirmed())
+            ConfirmFormat(where, card.Size());
+        Say("initialising the card in " + Utf8(where) + " through " + Utf8(library));
         CCardInitializer(pSource, options.InitFile(), options.Format()).Run();
     }
     session.Stop();
@@ -76,9 +139,14 @@ int InitializeCard(CWatchguardSession& session, CSectorix* pSource, const std::w
     return ExitSuccess;
 }
 
-int Run(const CCommandLine& options)
+int Run(int argc, wchar_t* argv[])
 {
-    CWatchguardSession session(options.LogFolder());
+    CCommandLine options(argc, argv);
+    if (!options.WantsRun())
+        return ExitSuccess;
+    CheckBeforeStart(options);
+    CWatchguardSession session(PrepareLogFolder(options.LogFolder()));
+    session.StopWaitsOn(CInterruption::Event());
     if (!options.Telemetry().empty())
         return CopyLaps(session, options);
     bool bImage = !options.Image().empty();
@@ -88,36 +156,14 @@ int Run(const CCommandLine& options)
     if (!options.InitFile().empty())
         return InitializeCard(session, pSource, where, options);
     bool bService = pSource->IsKindOf(RUNTIME_CLASS(CSectorixService));
-    PrintLine(stdout, "reading the card in " + Utf8(where) + (bService ? " through the card service" : ""));
-    std::string report = CopyCard(session.Watchguard(), pSource, where, options.Copy());
+    Say("reading the card in " + Utf8(where) + (bService ? " through the card service" : ""));
+    CopyCard(session.Watchguard(), pSource, where, options.Copy());
     session.Stop();
-    PrintLine(stdout, report);
     return ExitSuccess;
 }
 }
 
 int wmain(int argc, wchar_t* argv[])
 {
-    try
-    {
-        CCommandLine options(argc, argv);
-        if (options.WantsHelp())
-        {
-            std::fputs(CCommandLine::Usage(), stdout);
-            return ExitSuccess;
-        }
-        return Run(options);
-    }
-    catch (const CToolError& error)
-    {
-        PrintLine(stderr, ToolName + std::string(error.what()));
-        if (error.Code() == ExitBadArguments)
-            std::fputs(CCommandLine::Usage(), stderr);
-        return error.Code();
-    }
-    catch (const std::exception& error)
-    {
-        PrintLine(stderr, ToolName + std::string(error.what()));
-        return ExitFailed;
-    }
+    return RunTool(ToolName, argc, argv, Run);
 }

@@ -47,13 +47,14 @@ void CServiceEvents::AnnounceRunning(bool bVersion2)
     ::SetEvent(m_hRunning);
 }
 
-void CServiceEvents::SignalStop()
+bool CServiceEvents::SignalStop()
 {
     HANDLE hStop = ::OpenEventW(EVENT_MODIFY_STATE, FALSE, StopEventName);
     if (!hStop)
-        return;
+        return false;
     ::SetEvent(hStop);
     ::CloseHandle(hStop);
+    return true;
 }
 
 HANDLE CServiceEvents::CreateReset(const wchar_t* pName)

@@ -18,7 +18,8 @@ public:
     void AnnounceRunning(bool bVersion2);
     HANDLE Stop() const { return m_hStop; }
     // Ends the running stand-in, if there is one.
-    static void SignalStop();
+    // False when no stand-in runs.
+    static bool SignalStop();
 
 private:
     HANDLE CreateReset(const wchar_t* pName);

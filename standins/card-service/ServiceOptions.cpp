@@ -58,7 +58,8 @@ const char UsageText[] =
     "       sectorix-card-service --stop\n"
     "\n"
     "Serves card image files on the card service's pipe until --stop, the end\n"
-    "of the --parent process or the --lifetime.\n"
+    "of the --parent process or the --lifetime. Without --drive or --disk it\n"
+    "refuses to start, unless it answers only the --parent process.\n"
     "  --protocol A.B.C.D     version answered (default 1.1.10.1)\n"
     "  --drive X=IMAGE        serve drive letter X from IMAGE (repeatable)\n"
     "  --disk N=IMAGE         serve physical disk N, 0..63, from IMAGE (repeatable)\n"
@@ -78,7 +79,8 @@ const char UsageText[] =
     "                         text-empty, sectors-more, data-more, fuzz=SEED,\n"
     "                         apart (read answers and their data in two messages)\n"
     "  --stop                 end the running stand-in\n"
-    "exit status: 0 ended, 1 could not start, 2 bad arguments\n";
+    "exit status: 0 ended, 1 could not start (or, with --stop, none runs),\n"
+    "             2 bad arguments\n";
 }
 
 bool CServiceOptions::Parse(int argc, wchar_t* argv[])
@@ -90,11 +92,12 @@ bool CServiceOptions::Parse(int argc, wchar_t* argv[])
     for (int i = 1; i < argc; ++i)
     {
         std::wstring option = argv[i];
-        if (option == L"--help" || option == L"--stop")
+        bool bHelp = option == L"--help" || option == L"-h";
+        if (bHelp || option == L"--stop")
         {
             if (argc != 2)
                 return Fail(option + L" stands alone");
-            m_bHelp = option == L"--help";
+            m_bHelp = bHelp;
             m_bStop = !m_bHelp;
             return true;
         }

@@ -54,6 +54,10 @@ void WaitForTheEnd(const CServiceOptions& options, HANDLE hStop, HANDLE hParent)
 
 int Serve(const CServiceOptions& options)
 {
+    // Serving nothing is a mistyped command line, unless a test process
+    // wants only the service's other answers.
+    if (options.Images().empty() && !options.HasParent())
+        return Fail("no card image to serve: give --drive X=IMAGE or --disk N=IMAGE");
     CCardVolumes volumes;
     for (const SServedImage& served : options.Images())
     {
@@ -112,8 +116,9 @@ int wmain(int argc, wchar_t* argv[])
     }
     if (options.WantsStop())
     {
-        CServiceEvents::SignalStop();
-        return ExitEnded;
+        if (CServiceEvents::SignalStop())
+            return ExitEnded;
+        return Fail("no stand-in card service is running");
     }
     return Serve(options);
 }
