@@ -1,5 +1,6 @@
 #include "Sectorix/Watchguard.h"
 
+#include "Sectorix/CMDLLApi.h"
 #include "Sectorix/Sectorix.h"
 #include "afx/ModuleState.h"
 #include "afx/SingleLock.h"
@@ -43,8 +44,11 @@ CWatchguard::CWatchguard()
 
 // Runs on the owner's thread once the watchguard thread has ended. Sources
 // still registered are deleted too, so that nothing outlives the watchguard.
+// A CMDLL format writes through the active source, so it ends before any
+// source goes.
 CWatchguard::~CWatchguard()
 {
+    CCSMDLL::StopAsyncFormat(RUNTIME_CLASS(CCMDLLApi));
     m_evStop.SetEvent();
     if (m_pAlertableThread)
     {
