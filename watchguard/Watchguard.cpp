@@ -44,11 +44,8 @@ CWatchguard::CWatchguard()
 
 // Runs on the owner's thread once the watchguard thread has ended. Sources
 // still registered are deleted too, so that nothing outlives the watchguard.
-// A CMDLL format writes through the active source, so it ends before any
-// source goes.
 CWatchguard::~CWatchguard()
 {
-    CCSMDLL::StopAsyncFormat(RUNTIME_CLASS(CCMDLLApi));
     m_evStop.SetEvent();
     if (m_pAlertableThread)
     {
@@ -82,11 +79,15 @@ BOOL CWatchguard::InitInstance()
     return TRUE;
 }
 
+// A CMDLL format writes through the active source, which may need the
+// alertable thread for its pipe, so the format ends before that thread and
+// before any source goes.
 int CWatchguard::ExitInstance()
 {
     Notify(WatchguardStopped, nullptr);
     if (m_pWnd)
         m_pWnd->DestroyWindow();
+    CCSMDLL::StopAsyncFormat(RUNTIME_CLASS(CCMDLLApi));
     m_evStop.SetEvent();
     return CWinThread::ExitInstance();
 }
