@@ -117,10 +117,12 @@ protected:
         return slow;
     }
 
-    // A host thread in WaitForBurstData on the source; the test learns its
-    // answer and whether it has left.
+    // A host thread in WaitForBurstData on the source while a burst runs;
+    // the test learns its answer and whether it has left.
     void StartWaiter()
     {
+        HANDLE hIdle = m_pSource->*(&TelvaneAccess::m_evIdle);
+        ASSERT_TRUE(PumpUntil([hIdle] { return ::WaitForSingleObject(hIdle, 0) == WAIT_TIMEOUT; }));
         m_waiter = std::thread([this] {
             m_bWaitAnswer = m_pSource->WaitForBurstData();
             m_bWaiterLeft = true;
