@@ -359,7 +359,7 @@ TEST_F(BurstTest, DeletingTheWatchguardMidBurstFailsTheLapSendsTheWaiterOutAndEn
     Lap lap = StartSlowBurst();
     StartWaiter();
     StopWatchguard(m_pWatchguard);
-    EXPECT_TRUE(m_bWaiterLeft);
+    ASSERT_TRUE(PumpUntil([this] { return m_bWaiterLeft.load(); }));
     EXPECT_FALSE(m_bWaitAnswer);
     ::Sleep(300);
     EXPECT_EQ(L"", CallsAfterDeinit());
@@ -376,7 +376,7 @@ TEST_F(BurstTest, DisablingMidBurstEndsTheThreadBeforeTheLibraryAndEnablingAgain
     StartWaiter();
     m_pWatchguard->EnableTelvane(false, nullptr, nullptr, 0, nullptr, 0);
     EXPECT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(m_pSource->*(&TelvaneAccess::m_evIdle), 0));
-    EXPECT_TRUE(m_bWaiterLeft);
+    ASSERT_TRUE(PumpUntil([this] { return m_bWaiterLeft.load(); }));
     EXPECT_FALSE(m_bWaitAnswer);
     EXPECT_FALSE(m_pSource->WaitForBurstData());
     ::Sleep(300);
