@@ -140,8 +140,12 @@ protected:
         return at == std::wstring::npos ? L"(no deinit)" : calls.substr(at + deinit.size());
     }
 
+    // A waiter that a failed test left behind is sent out, not waited for
+    // without end.
     void TearDown() override
     {
+        if (m_pWatchguard)
+            m_pWatchguard->EndWaitForBurstData();
         if (m_waiter.joinable())
             m_waiter.join();
         TelemetryTest::TearDown();
