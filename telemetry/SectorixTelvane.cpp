@@ -64,7 +64,9 @@ void CSectorixTelvane::OnStatusChange(UINT status)
 
 // The stop request is cleared before the thread exists, so that one made
 // while the thread is starting is not lost. A thread that cannot be
-// started leaves the source idle; a stopped source starts none.
+// started leaves the source idle; a stopped source starts none. The
+// thread's own handle is kept, as its object deletes itself: a stop waits
+// until the thread has left the library's code, not only its work.
 void CSectorixTelvane::StartBurstThread()
 {
     CSingleLock lock(&m_csBurst, TRUE);
@@ -72,8 +74,24 @@ void CSectorixTelvane::StartBurstThread()
         return;
     m_evIdle.ResetEvent();
     m_evStop.ResetEvent();
-    if (!AfxBeginThread(&_BurstDataEntry, this))
+    CloseBurstThread();
+    CWinThread* pThread = AfxBeginThread(&_BurstDataEntry, this, THREAD_PRIORITY_NORMAL, 0, CREATE_SUSPENDED);
+    if (!pThread)
+    {
         m_evIdle.SetEvent();
+        return;
+    }
+    HANDLE hProcess = ::GetCurrentProcess();
+    if (!::DuplicateHandle(hProcess, pThread->m_hThread, hProcess, &m_hBurstThread, SYNCHRONIZE, FALSE, 0))
+        m_hBurstThread = nullptr;
+    pThread->ResumeThread();
+}
+
+void CSectorixTelvane::CloseBurstThread()
+{
+    if (m_hBurstThread)
+        ::CloseHandle(m_hBurstThread);
+    m_hBurstThread = nullptr;
 }
 
 void CSectorixTelvane::QueueFile(CString path)
@@ -138,7 +156,10 @@ void CSectorixTelvane::StopBurst()
             ::SetEvent(hEnd);
     }
     ::WaitForSingleObject(m_evIdle, INFINITE);
+    if (m_hBurstThread)
+        ::WaitForSingleObject(m_hBurstThread, INFINITE);
     ::WaitForSingleObject(m_evNoWaits, INFINITE);
+    CloseBurstThread();
 }
 
 void CSectorixTelvane::EndLink()

@@ -75,6 +75,7 @@ protected:
     // taken while it is held.
     CCriticalSection m_csBurst;
     bool m_bStopped = false;
+    HANDLE m_hBurstThread = nullptr;
     // One end event per thread in WaitForBurstData; m_evNoWaits is set
     // while there is none.
     std::vector<HANDLE> m_waits;
@@ -96,4 +97,5 @@ private:
     bool EnterWait(HANDLE hEnd);
     void LeaveWait(HANDLE hEnd);
     void StopBurst();
+    void CloseBurstThread();
 };
