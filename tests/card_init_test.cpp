@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <thread>
 
 namespace cs = CardLibStandin;
@@ -250,6 +251,34 @@ TEST_F(CSMTest, MediaComeAndGoOnceEachAndTheSourceOffersNoSectors)
     EXPECT_EQ(pDrive, m_notifications.Snapshot()[1].source);
     EXPECT_STREQ(L"Media removed from CSM-OmniDrive/SoftDrive.", pDrive->GetMediaText(1));
     EXPECT_STREQ(L"Medium aus CSM-OmniDrive/SoftDrive entfernt.", pDrive->GetMediaText(0));
+}
+
+// The host switches libraries while the drives are polled: a poll neither
+// brings back what the host unloaded nor uses a binding being unloaded.
+TEST_F(CSMTest, PollsNeverSelectALibraryAndUnloadingUnderThemIsSafe)
+{
+    Cmdll(cs::InsertMedium, 1, &MediumSize);
+    ASSERT_TRUE(m_pWatchguard->EnableCSM(true));
+    CCSMDLL::Unload();
+    RunWatchTimer();
+    EXPECT_TRUE(CCSMDLL::SelectCSMDLL(L"CMRECDLL.DLL"));
+    RunWatchTimer();
+    EXPECT_TRUE(CCSMDLL::GetCSMDLL()->IsKindOf(RUNTIME_CLASS(CCMRECDLL)));
+
+    std::atomic<bool> done{ false };
+    std::thread poller([&] {
+        while (!done)
+            RunWatchTimer();
+    });
+    for (int round = 0; round < 300; ++round)
+    {
+        CCSMDLL::Unload();
+        CCSMDLL::SelectCSMDLL(round % 2 ? L"CMDLL.DLL" : L"CMRECDLL.DLL");
+        ::Sleep(0);
+    }
+    done = true;
+    poller.join();
+    EXPECT_TRUE(CCSMDLL::GetCSMDLL()->IsKindOf(RUNTIME_CLASS(CCMDLLApi)));
 }
 
 TEST_F(CSMTest, InitialisationOfADriveMountsWithoutADataSourceName)

@@ -4,6 +4,8 @@
 #include "afx/Object.h"
 #include "afx/String.h"
 
+class CCriticalSection;
+
 namespace Sectorix
 {
 
@@ -31,6 +33,15 @@ public:
     static bool SelectCSMDLL(const wchar_t* path);
     static CCSMDLL* GetCSMDLL();
     static void Unload();
+    // For users that must not bring back a library the host unloaded: the
+    // binding the host selected, loaded on first use, or null.
+    static CCSMDLL* GetSelectedCSMDLL();
+    // Held while a binding is used on a thread other than the host's, so
+    // that Unload waits until that use has ended.
+    static CCriticalSection& GetUseLock();
+    // A running asynchronous format of a binding of the class is cancelled
+    // and waited for; the host still collects its result.
+    static void StopAsyncFormat(CRuntimeClass* pClass);
 
     virtual DWORD MountDataSource(const wchar_t* name, void*& handle, bool format) = 0;
     virtual void UnmountDataSource(void* handle) = 0;
@@ -72,6 +83,7 @@ private:
     static DWORD WINAPI AsyncFormatThreadProc(void* pParam);
     void StartFormat();
     void EndFormatThread();
+    bool LoadOnce();
 
     static CCSMDLL* s_pCSMDLL;
 };
