@@ -318,7 +318,7 @@ namespace
 {
 
 const wchar_t HostWindowClass[] = L"FlatTestHostWindow";
-const char StrangerText[] = "Test card";
+const char TestCardText[] = "Test card";
 const size_t HostWindowPosts = 3;
 
 std::atomic<size_t> g_nWindowPosts{ 0 };
@@ -363,7 +363,10 @@ struct HostPosts
     const StdoutCapture* out;
     HWND hWnd;
     DWORD thread;
-    LPARAM source;
+    LPARAM stranger;
+    HANDLE hReturned;
+    CTestSource* pKept;
+    CTestSource* pCard;
 };
 
 bool WaitUntil(const std::function<bool()>& done)
@@ -378,25 +381,43 @@ bool WaitUntil(const std::function<bool()>& done)
     return true;
 }
 
+void PostToThread(const HostPosts* pPosts, WPARAM state, CSectorix* pSource)
+{
+    ::PostThreadMessageW(pPosts->thread, SECTORIX_WM_NOTIFY, state, reinterpret_cast<LPARAM>(pSource));
+}
+
 // Once the wait runs, the host's own WM_USER+1 goes to its window, to its
 // thread and to its window again, each naming a source the watchguard has
-// never seen; when the window has had all of its posts, the wait is ended.
+// never seen. Then the watchguard's own notifications: a source it has
+// removed but keeps, and one it holds, which ends the wait.
 DWORD WINAPI PostAsHost(void* pParam)
 {
-    const HostPosts* pPosts = static_cast<const HostPosts*>(pParam);
+    HostPosts* pPosts = static_cast<HostPosts*>(pParam);
     WaitUntil([pPosts] { return pPosts->out->Count(Prompt) > 0; });
-    ::PostMessageW(pPosts->hWnd, SECTORIX_WM_NOTIFY, SECTORIX_MEDIA_INSERTED, pPosts->source);
-    ::PostThreadMessageW(pPosts->thread, SECTORIX_WM_NOTIFY, SECTORIX_MEDIA_INSERTED, pPosts->source);
-    ::PostMessageW(pPosts->hWnd, SECTORIX_WM_NOTIFY, SECTORIX_MEDIA_REMOVED, pPosts->source);
+    ::PostMessageW(pPosts->hWnd, SECTORIX_WM_NOTIFY, SECTORIX_MEDIA_INSERTED, pPosts->stranger);
+    ::PostThreadMessageW(pPosts->thread, SECTORIX_WM_NOTIFY, SECTORIX_MEDIA_INSERTED, pPosts->stranger);
+    ::PostMessageW(pPosts->hWnd, SECTORIX_WM_NOTIFY, SECTORIX_MEDIA_REMOVED, pPosts->stranger);
     WaitUntil([] { return g_nWindowPosts == HostWindowPosts; });
-    getTelvaneStatusTerminate();
+
+    CWatchguard* pWatchguard = GetWatchguard();
+    pPosts->pKept = new CTestSource(pWatchguard, 'K');
+    Register(pWatchguard, pPosts->pKept);
+    pWatchguard->Remove(pPosts->pKept, true);
+    pPosts->pCard = new CTestSource(pWatchguard, 'C');
+    Register(pWatchguard, pPosts->pCard);
+    PostToThread(pPosts, SECTORIX_MEDIA_REMOVED, pPosts->pKept);
+    PostToThread(pPosts, SECTORIX_MEDIA_INSERTED, pPosts->pKept);
+    PostToThread(pPosts, SECTORIX_MEDIA_INSERTED, pPosts->pCard);
+    if (::WaitForSingleObject(pPosts->hReturned, WaitBound) == WAIT_TIMEOUT)
+        getTelvaneStatusTerminate();
     return 0;
 }
 
 }
 
 // A GUI host waits on its own thread: what it posts as WM_USER+1 is no card
-// of the library's, and what it posts to a window reaches that window.
+// of the library's, and what it posts to a window reaches that window. A
+// source the watchguard removed still shows its media line, but is no card.
 TEST(FlatHost, WaitTakesOnlyThreadNotificationsOfSourcesItHolds)
 {
     StdoutCapture out;
@@ -405,17 +426,24 @@ TEST(FlatHost, WaitTakesOnlyThreadNotificationsOfSourcesItHolds)
     CTestSource stranger(nullptr, 'X');
     LPARAM source = reinterpret_cast<LPARAM>(&stranger);
     ::PostMessageW(window.m_hWnd, SECTORIX_WM_NOTIFY, SECTORIX_MEDIA_INSERTED, source);
-    HostPosts posts = { &out, window.m_hWnd, ::GetCurrentThreadId(), source };
+    HostPosts posts = { &out, window.m_hWnd, ::GetCurrentThreadId(), source,
+                        ::CreateEventW(nullptr, TRUE, FALSE, nullptr), nullptr, nullptr };
     HANDLE hHost = ::CreateThread(nullptr, 0, &PostAsHost, &posts, 0, nullptr);
     WORD status = Untouched;
-    EXPECT_EQ(0, getTelvaneStatus(&status)) << "a host's post was taken for a card";
+    int answer = getTelvaneStatus(&status);
+    ::SetEvent(posts.hReturned);
     ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(hHost, 3 * WaitBound));
     ::CloseHandle(hHost);
-    EXPECT_EQ(Untouched, status);
+    ::CloseHandle(posts.hReturned);
     EXPECT_EQ(HostWindowPosts, g_nWindowPosts.load());
     EXPECT_EQ(source, g_windowPostSource.load());
     EXPECT_EQ(0, stranger.m_nActivateCalls);
-    EXPECT_EQ(0u, out.Count(StrangerText));
+    ASSERT_NE(nullptr, posts.pCard) << "a host's post was taken for a card";
+    EXPECT_EQ(1, answer);
+    EXPECT_EQ(SECTORIX_STATUS_NOT_CONNECTED, status);
+    EXPECT_EQ(0, posts.pKept->m_nActivateCalls);
+    EXPECT_EQ(1, posts.pCard->m_nActivateCalls);
+    EXPECT_EQ(3u, out.Count(TestCardText)) << "one media line each for the kept source and the card";
     EXPECT_EQ(1, deinitTelvaneCommunication());
 }
 
