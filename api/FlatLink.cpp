@@ -63,13 +63,14 @@ extern "C" int WINAPI getTelvaneStatus(unsigned short* status)
 }
 
 // A flat wait that is still starting has no notification target yet: it is
-// told directly, and the request counts even before the watchguard exists.
+// told directly too, and the request counts even before the watchguard
+// exists.
 extern "C" int WINAPI getTelvaneStatusTerminate()
 {
-    bool bWaitTold = CFlatWait::Terminate();
     CWatchguard* pWatchguard = g_pWatchguard;
     if (pWatchguard)
         pWatchguard->SendNotification(StatusTerminate, nullptr);
+    bool bWaitTold = CFlatWait::Terminate();
     return bWaitTold || pWatchguard ? 1 : 0;
 }
 
