@@ -174,13 +174,16 @@ HANDLE CWatchguard::TelvaneSyncObject()
 
 // The library's event is reset before its status is read: one signal is
 // handled once, however the library resets its event, and a change
-// signalled meanwhile is read all the same.
+// signalled meanwhile is read all the same. A signal is a change whatever
+// the status query answers; a library that stores nothing is not connected.
 void CWatchguard::OnTelvaneSync(HANDLE hSync)
 {
     ::ResetEvent(hSync);
     CSingleLock lock(&m_lock, TRUE);
     auto* pSource = static_cast<CSectorixTelvane*>(Find(RUNTIME_CLASS(CSectorixTelvane), 0));
-    unsigned short status = 0;
-    if (pSource && pSource->GetLibraryStatus(&status))
-        pSource->OnStatusChange(status);
+    if (!pSource)
+        return;
+    unsigned short status = STATUS_NOT_CONNECTED;
+    pSource->GetLibraryStatus(&status);
+    pSource->OnStatusChange(status);
 }
