@@ -71,8 +71,8 @@ private:
 
 // A library that cannot be loaded mounts nothing. Nothing reaches the card
 // before the init file is known to be usable, a CSM drive works on its own
-// drive, not the one the last poll selected, and a format that did not end
-// leaves the card without an init.
+// drive, not the one the last poll selected, and a format that failed leaves
+// the card without an init.
 eSectorixError CSectorix::InitializeCard(const wchar_t* initFile, bool format, DWORD* libraryCode)
 {
     CCSMDLL* pCSMDLL = CCSMDLL::GetCSMDLL();

@@ -17,8 +17,7 @@ static_assert(sizeof(_cmdll_drive_status) == 32, "drive status record");
 
 // The binding to CMDLL.DLL, the default card library: it initialises and
 // reads back cards through a data source of the library, formats a card by
-// erasing its sectors, and lists the PC-card
-// drives the library serves.
+// erasing its sectors, and lists the PC-card drives the library serves.
 class SECTORIX_API CCMDLLApi : public CCSMDLL
 {
     DECLARE_DYNAMIC(CCMDLLApi)
