@@ -194,6 +194,32 @@ DWORD CCSMDLL::FormatCard()
     return AsyncFormatCard();
 }
 
+DWORD CCSMDLL::FormatCard(CSectorix& card)
+{
+    StartFormat();
+    return FormatSourceCard(card);
+}
+
+// A library that formats through its own entries reaches only its own card.
+DWORD CCSMDLL::FormatSourceCard(CSectorix&)
+{
+    return AsyncFormatCard();
+}
+
+// An empty file would reach the card as an init of nothing.
+DWORD CCSMDLL::CheckInitFile(const wchar_t* initFile)
+{
+    std::vector<BYTE> bytes;
+    if (!ReadWholeFile(initFile, bytes) || bytes.empty() || !IsUsableInit(bytes.data(), bytes.size()))
+        return CARDLIB_UNUSABLE_INIT;
+    return CARDLIB_SUCCESS;
+}
+
+bool CCSMDLL::IsUsableInit(const BYTE* data, size_t size)
+{
+    return CardInit::IsIntact(data, size);
+}
+
 void CCSMDLL::StartFormat()
 {
     m_bCancel = false;

@@ -356,6 +356,17 @@ TEST_F(BurstTest, TheBoardLogIsAppendedFromItsOffsetAndAnewWhenItShrank)
     EXPECT_EQ(expected, WholeFile(boardLog));
 }
 
+TEST_F(BurstTest, WithoutALogFolderTheBoardLogStaysOnTheVehicle)
+{
+    m_pWatchguard->SetLogFolder(L"");
+    std::vector<BYTE> log = RandomBytes(5000, 4);
+    Control(ts::SetBoardLog, log.size(), log.data());
+    StartBurst();
+    ASSERT_TRUE(WaitForBurstEnd());
+    EXPECT_EQ(0u, CountCalls(L"GetLogFileData@12(0,5000)"));
+    EXPECT_EQ(0u, CountCalls(L"EndLogFileTransmit@0()"));
+}
+
 // The waiter leaves with false before the watchguard is gone, and the
 // burst thread ends before the library does.
 TEST_F(BurstTest, DeletingTheWatchguardMidBurstFailsTheLapSendsTheWaiterOutAndEndsTheThreadFirst)

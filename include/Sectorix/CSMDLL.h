@@ -12,12 +12,16 @@ namespace Sectorix
 // Codes of the card library code space; they reach the host unchanged.
 const DWORD CARDLIB_SUCCESS = 0x20010000;
 const DWORD CARDLIB_NOT_LOADED = 0x20010001;
+// The library's answer for a drive it does not serve.
+const DWORD CARDLIB_NO_DRIVE = 0x20010001;
 const DWORD CARDLIB_NO_CARD = 0x20010002;
 const DWORD CARDLIB_FORMAT_FAILED = 0x20010006;
 const DWORD CARDLIB_UNUSABLE_INIT = 0x20010007;
 const DWORD CARDLIB_NOT_MOUNTED = 0x2001000F;
 
 }
+
+class CSectorix;
 
 // The card-reader library the host chose, one per process: it loads the
 // library, formats cards on a thread of its own with progress and cancel,
@@ -55,12 +59,20 @@ public:
     bool AsyncFormatProgress(DWORD& progress, bool& pastStart, bool cancel);
     DWORD AsyncFormatResult();
     DWORD FormatCard();
+    // Formats the card of that source, not the active one.
+    DWORD FormatCard(CSectorix& card);
+    // Success when the init file reads completely and holds what this
+    // library will write to a card.
+    DWORD CheckInitFile(const wchar_t* initFile);
 
 protected:
     explicit CCSMDLL(const wchar_t* path);
 
     virtual bool Load();
     virtual DWORD AsyncFormatCard() = 0;
+    // Slots after those that hosts already know.
+    virtual DWORD FormatSourceCard(CSectorix& card);
+    virtual bool IsUsableInit(const BYTE* data, size_t size);
 
     // Binds one entry of the loaded library by its plain name.
     template <class TEntry>
