@@ -7,10 +7,30 @@
 #include "LapWriter.h"
 #include "ToolError.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <exception>
 #include <string>
 #include <vector>
+
+namespace
+{
+const size_t SectorSize = 512;
+
+// A lap is served as the card its file system describes: an image that is
+// not whole sectors, or holds less than its file system covers, would come
+// back padded with zeros.
+void CheckWholeSectors(const std::wstring& path, const std::vector<unsigned char>& card)
+{
+    if (card.size() % SectorSize != 0)
+        throw CToolError(ExitFailed, Utf8(path) + " is " + std::to_string(card.size()) +
+                                         " bytes, not whole sectors of 512 bytes");
+    uint64_t covered = uint64_t(FatTotalSectors(card.data(), card.size())) * SectorSize;
+    if (covered > card.size())
+        throw CToolError(ExitFailed, Utf8(path) + " is " + std::to_string(card.size()) +
+                                         " bytes, but its file system covers " + std::to_string(covered));
+}
+}
 
 int wmain(int argc, wchar_t* argv[])
 {
@@ -22,6 +42,7 @@ int wmain(int argc, wchar_t* argv[])
     try
     {
         std::vector<unsigned char> card = ReadFileBytes(argv[1]);
+        CheckWholeSectors(argv[1], card);
         uint32_t firstDataSector = FatFirstDataSector(card.data(), card.size());
         if (firstDataSector == 0)
             throw CToolError(ExitFailed, Utf8(argv[1]) + " is not a FAT card image");
