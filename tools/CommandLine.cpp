@@ -17,9 +17,12 @@ const wchar_t DevicePrefix[] = L"\\\\.\\";
 const int MaxPhysicalDrives = 64;
 
 const char UsageText[] =
-    "usage: sectorix-read --image FILE --out COPY [--log DIR] [--timeout SECONDS]\n"
-    "       sectorix-read --drive E: --out COPY [--log DIR] [--timeout SECONDS]\n"
-    "       sectorix-read --drive PhysicalDrive1 --out COPY [--log DIR] [--timeout SECONDS]\n"
+    "usage: sectorix-read --image FILE --out COPY [--rescue] [--log DIR] [--timeout SECONDS]\n"
+    "       sectorix-read --drive E: --out COPY [--rescue] [--log DIR] [--timeout SECONDS]\n"
+    "       sectorix-read --drive PhysicalDrive1 --out COPY [--rescue] [--log DIR]\n"
+    "                     [--timeout SECONDS]\n"
+    "       sectorix-read --lap LAP --out COPY [--rescue]\n"
+    "       sectorix-read --list-laps FOLDER\n"
     "       sectorix-read --telemetry LINK --out FOLDER [--libraries DIR] [--log DIR]\n"
     "                     [--timeout SECONDS]\n"
     "       sectorix-read --image FILE | --drive E: --init INIT [--format]\n"
@@ -38,6 +41,11 @@ const char UsageText[] =
     "                     read the card on a physical disk that the card\n"
     "                     service serves\n"
     "  --telemetry LINK   take the laps of the Telvane link opened with LINK\n"
+    "  --lap LAP          read a stored lap file as the card, with no link\n"
+    "  --list-laps FOLDER list the lap files in FOLDER: numbers, size, whole or not\n"
+    "  --rescue           copy what can be read: a sector that fails 3 reads is\n"
+    "                     copied as zeros and listed in COPY.badsectors\n"
+    "                     (FIRST-LAST a line); the list is empty when none failed\n"
     "  --libraries DIR    folder that holds telvane.dll or the card library\n"
     "                     (default: the search path)\n"
     "  --out COPY         the copy to write (replaced if it exists)\n"
@@ -50,7 +58,9 @@ const char UsageText[] =
     "                     (default: 10)\n"
     "exit status: 0 copied (or initialised), 1 the card could not be read or\n"
     "             copied (or initialised, or its format was cancelled),\n"
-    "             2 bad arguments, 3 no card within the timeout\n";
+    "             2 bad arguments, 3 no card within the timeout,\n"
+    "             4 copied with --rescue, but sectors could not be read (zeros\n"
+    "             in the copy), or --list-laps found a lap that is not whole\n";
 
 CToolError BadArguments(const std::wstring& reason)
 {
@@ -75,6 +85,11 @@ CCommandLine::CCommandLine(int argc, wchar_t* argv[])
             m_bFormat = true;
             continue;
         }
+        if (option == L"--rescue")
+        {
+            m_bRescue = true;
+            continue;
+        }
         if (i + 1 == argc)
             throw BadArguments(option.rfind(L"--", 0) == 0 ? option + L" needs a value" : L"unexpected " + option);
         Take(option, argv[++i]);
@@ -95,6 +110,10 @@ void CCommandLine::Take(const std::wstring& option, const std::wstring& value)
         m_drive = DriveName(value);
     else if (option == L"--telemetry")
         m_telemetry = value;
+    else if (option == L"--lap")
+        m_lap = value;
+    else if (option == L"--list-laps")
+        m_lapFolder = value;
     else if (option == L"--libraries")
         m_libraries = value;
     else if (option == L"--out")
@@ -113,9 +132,15 @@ void CCommandLine::Take(const std::wstring& option, const std::wstring& value)
 
 void CCommandLine::Check()
 {
-    int sources = !m_image.empty() + !m_drive.empty() + !m_telemetry.empty();
+    int sources = !m_image.empty() + !m_drive.empty() + !m_telemetry.empty() + !m_lap.empty() + !m_lapFolder.empty();
     if (sources != 1)
-        throw BadArguments(L"give exactly one of --image, --drive and --telemetry");
+        throw BadArguments(L"give exactly one of --image, --drive, --telemetry, --lap and --list-laps");
+    if (!m_lapFolder.empty() && (!m_copy.empty() || !m_initFile.empty() || m_bRescue))
+        throw BadArguments(L"--list-laps only lists, with no --out, --init or --rescue");
+    if (m_bRescue && (!m_telemetry.empty() || !m_initFile.empty()))
+        throw BadArguments(L"--rescue goes with a copy of --image, --drive or --lap");
+    if (!m_lapFolder.empty())
+        return;
     if (m_initFile.empty())
     {
         if (m_copy.empty())
@@ -124,7 +149,7 @@ void CCommandLine::Check()
             throw BadArguments(L"--format and --library go with --init");
         return;
     }
-    if (!m_telemetry.empty() || !m_copy.empty())
+    if (!m_telemetry.empty() || !m_lap.empty() || !m_copy.empty())
         throw BadArguments(L"--init initialises the card of --image or --drive and writes no copy");
 }
 

@@ -9,7 +9,10 @@ enum ExitCode
     ExitSuccess = 0,
     ExitFailed = 1,
     ExitBadArguments = 2,
-    ExitNoCard = 3
+    ExitNoCard = 3,
+    // The copy is kept, but holds zeros for sectors that could not be read;
+    // or a listed lap is not whole.
+    ExitIncomplete = 4
 };
 
 // A failure that ends the tool: a one-line message (UTF-8) and the exit

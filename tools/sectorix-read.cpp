@@ -6,6 +6,9 @@
 #include "CardInitializer.h"
 #include "CommandLine.h"
 #include "Console.h"
+#include "LapCard.h"
+#include "LapList.h"
+#include "RescueCopier.h"
 #include "ToolError.h"
 #include "WatchguardSession.h"
 
@@ -20,14 +23,56 @@ namespace
 const char ToolName[] = "sectorix-read: ";
 const wchar_t DefaultCardLibrary[] = L"CMDLL.DLL";
 
+std::string Copy(CCardReader& card, const std::wstring& copy)
+{
+    CCardCopier copier(card);
+    copier.CopyTo(copy);
+    return copier.Report(copy);
+}
+
 // The card is closed and deactivated before the watchguard stops.
 std::string CopyCard(CWatchguard* pWatchguard, CSectorix* pSource, const std::wstring& where,
                      const std::wstring& copy)
 {
     CActiveCard card(pWatchguard, pSource, where);
-    CCardCopier copier(card);
+    return Copy(card, copy);
+}
+
+// What cannot be read is zeros in the copy, and the status says so.
+int Rescue(CCardReader& card, const std::wstring& copy, std::string& report)
+{
+    CRescueCopier copier(card);
     copier.CopyTo(copy);
-    return copier.Report(copy);
+    report = copier.Report(copy);
+    return copier.IsComplete() ? ExitSuccess : ExitIncomplete;
+}
+
+int RescueCard(CWatchguardSession& session, CSectorix* pSource, const std::wstring& where, const std::wstring& copy)
+{
+    std::string report;
+    int code = ExitSuccess;
+    {
+        CActiveCard card(session.Watchguard(), pSource, where);
+        code = Rescue(card, copy, report);
+    }
+    session.Stop();
+    PrintLine(stdout, report);
+    return code;
+}
+
+// A stored lap needs no link, so no watchguard either.
+int CopyLap(const CCommandLine& options)
+{
+    CLapCard lap(options.Lap());
+    PrintLine(stdout, "reading the card in the lap file " + Utf8(options.Lap()));
+    std::string report;
+    int code = ExitSuccess;
+    if (options.Rescue())
+        code = Rescue(lap, options.Copy(), report);
+    else
+        report = Copy(lap, options.Copy());
+    PrintLine(stdout, report);
+    return code;
 }
 
 std::wstring LapCopyName(const std::wstring& folder, LPARAM numbers)
@@ -78,6 +123,10 @@ int InitializeCard(CWatchguardSession& session, CSectorix* pSource, const std::w
 
 int Run(const CCommandLine& options)
 {
+    if (!options.LapFolder().empty())
+        return CLapList(options.LapFolder()).Print();
+    if (!options.Lap().empty())
+        return CopyLap(options);
     CWatchguardSession session(options.LogFolder());
     if (!options.Telemetry().empty())
         return CopyLaps(session, options);
@@ -89,6 +138,8 @@ int Run(const CCommandLine& options)
         return InitializeCard(session, pSource, where, options);
     bool bService = pSource->IsKindOf(RUNTIME_CLASS(CSectorixService));
     PrintLine(stdout, "reading the card in " + Utf8(where) + (bService ? " through the card service" : ""));
+    if (options.Rescue())
+        return RescueCard(session, pSource, where, options.Copy());
     std::string report = CopyCard(session.Watchguard(), pSource, where, options.Copy());
     session.Stop();
     PrintLine(stdout, report);
