@@ -1,7 +1,7 @@
 #include "Sectorix/CMDLLApi.h"
 
+#include "afx/ThreadAnsi.h"
 #include "api/FlatExports.h"
-#include "telemetry/TelemetryLibrary.h"
 
 #include <algorithm>
 #include <string>

@@ -7,8 +7,7 @@
 namespace Sectorix
 {
 
-// Codes of the card library code space; they reach the host unchanged.
-const DWORD CARDLIB_SUCCESS = 0x20010000;
+// More codes of the card library code space; they reach the host unchanged.
 const DWORD CARDLIB_NOT_LOADED = 0x20010001;
 const DWORD CARDLIB_NO_CARD = 0x20010002;
 const DWORD CARDLIB_FORMAT_FAILED = 0x20010006;
