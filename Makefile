@@ -17,12 +17,14 @@ all: build
 deps:
 	scripts/install-deps
 
+# A build tree is configured once; from then on the build itself notices
+# changes of the CMake files, so that a build after a build does nothing.
 build: deps
-	cmake -S . -B $(BUILD) $(CMAKE_ARGS) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake
+	[ -f $(BUILD)/build.ninja ] || cmake -S . -B $(BUILD) $(CMAKE_ARGS) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake
 	cmake --build $(BUILD)
 
 build64: deps
-	cmake -S . -B $(BUILD64) $(CMAKE_ARGS) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake
+	[ -f $(BUILD64)/build.ninja ] || cmake -S . -B $(BUILD64) $(CMAKE_ARGS) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake
 	cmake --build $(BUILD64)
 
 test: build
