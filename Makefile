@@ -10,7 +10,7 @@ CMAKE_ARGS := -G Ninja -DCMAKE_BUILD_TYPE=Release
 # sources under wine64, while the product stays the 32-bit DLL.
 RUN_BUILD = $(shell /usr/lib/wine/wine --version >/dev/null 2>&1 && echo $(BUILD) || echo $(BUILD64))
 
-.PHONY: all deps build build64 test bench demo fuzz clean
+.PHONY: all deps build build64 dist test bench demo fuzz clean
 
 all: build
 
@@ -27,7 +27,12 @@ build64: deps
 	[ -f $(BUILD64)/build.ninja ] || cmake -S . -B $(BUILD64) $(CMAKE_ARGS) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake
 	cmake --build $(BUILD64)
 
-test: build
+# `make dist` writes the release, build/dist/Sectorix-VERSION-win32.zip; the
+# tests build the examples against it.
+dist: build
+	cmake --build $(BUILD) --target dist
+
+test: dist
 	cd $(BUILD) && ctest --output-on-failure -L host
 	if [ "$(RUN_BUILD)" = "$(BUILD64)" ]; then $(MAKE) build64; fi
 	cd $(RUN_BUILD) && ctest --output-on-failure -j2 -L wine
