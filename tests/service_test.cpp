@@ -520,7 +520,7 @@ TEST_F(ServiceTest, QuickOpenCloseAndDeletionWithThePipeOpenNeverHangOrCorrupt)
 // lives on.
 TEST_F(ServiceTest, FuzzedResponsesNeverCrashHangOrOverrun)
 {
-    const int Exchanges = 6000;
+    const int Exchanges = 2000;
     StartService(V11101, { L"--fault", L"fuzz=20261207" });
     CSectorixService* pSource = MakeSource();
     ASSERT_NE(nullptr, pSource);
