@@ -48,7 +48,8 @@ bench: build
 	cp $(RUN_BUILD)/cards/test_card.img $(SOAK_CARD)
 	SECTORIX_SERVICE_LIFETIME=$(SOAK_TIMEOUT) scripts/with-card-service $(RUN_BUILD)/wine-run \
 	    $(RUN_BUILD)/bin/sectorix-card-service.exe --disk 0=$(RUN_BUILD)/cards/test_card.img -- \
-	    env SECTORIX_WINE_TIMEOUT=$(SOAK_TIMEOUT) $(RUN_BUILD)/wine-run $(RUN_BUILD)/bin/bench_soak.exe \
+	    env SECTORIX_WINE_STREAM=1 SECTORIX_WINE_TIMEOUT=$(SOAK_TIMEOUT) $(RUN_BUILD)/wine-run \
+	    $(RUN_BUILD)/bin/bench_soak.exe \
 	    Z:$(abspath $(SOAK_CARD)) Z:$(abspath $(RUN_BUILD))/cards/test_card.mflap \
 	    Z:$(abspath $(RUN_BUILD))/standins/telemetry/full Z:$(abspath $(RUN_BUILD))/standins/cardlib/full $(SOAK_CYCLES)
 
