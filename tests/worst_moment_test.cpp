@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,9 @@ const DWORD EndBound = 10000;
 const DWORD QuietAfterEnd = 20;
 const size_t FormatCardBytes = 32 * 1024 * 1024;
 const UINT ReadSectors = 64;
+const DWORD ServiceVersion = 0x01010A01;
+// A round that starts the service anew costs a process start.
+const int RoundsPerServiceStart = 5;
 
 unsigned SettingOr(const char* name, unsigned fallback)
 {
@@ -113,12 +117,24 @@ TEST_F(WorstMomentFormatTest, UnloadingTheCardLibraryEndsAFormatAtAnyMoment)
     }
 }
 
+// Reads the card's first sectors until a read fails; every read that
+// succeeds must bring them.
+BackgroundCall* StartReader(CSectorixService* pSource, const std::vector<BYTE>& card, volatile bool& wrong)
+{
+    return new BackgroundCall([pSource, &card, &wrong] {
+        std::vector<BYTE> buffer(ReadSectors * 512);
+        while (pSource->ReadSectorsA(buffer.data(), 0, ReadSectors))
+            wrong = wrong || buffer != card;
+        return true;
+    });
+}
+
 // The card is closed while another thread reads it: every read either
 // brings the card's own sectors or fails, and the reader ends.
 TEST_F(WorstMomentServiceTest, ClosingTheCardEndsReadsAtAnyMoment)
 {
     CMoments moments;
-    CSectorixService* pSource = StartOpened(0x01010A01);
+    CSectorixService* pSource = StartOpened(ServiceVersion);
     ASSERT_NE(nullptr, pSource);
     std::vector<BYTE> card = Image(0, ReadSectors);
     for (int round = 0; round < moments.Rounds(); ++round)
@@ -129,17 +145,43 @@ TEST_F(WorstMomentServiceTest, ClosingTheCardEndsReadsAtAnyMoment)
             ASSERT_TRUE(pSource->OpenCard()) << moments.Where(round, seconds);
         }
         volatile bool wrong = false;
-        BackgroundCall reader([pSource, &card, &wrong] {
-            std::vector<BYTE> buffer(ReadSectors * 512);
-            while (pSource->ReadSectorsA(buffer.data(), 0, ReadSectors))
-                wrong = wrong || buffer != card;
-            return true;
-        });
-        ASSERT_TRUE(reader.Started(EndBound)) << moments.Where(round, seconds);
+        std::unique_ptr<BackgroundCall> reader(StartReader(pSource, card, wrong));
+        ASSERT_TRUE(reader->Started(EndBound)) << moments.Where(round, seconds);
         Wait(seconds);
         ASSERT_EQ(true, AnswerWithin(EndBound, [pSource] { return pSource->CloseCard(); }))
             << moments.Where(round, seconds);
-        ASSERT_EQ(true, reader.Answer(EndBound)) << moments.Where(round, seconds);
+        ASSERT_EQ(true, reader->Answer(EndBound)) << moments.Where(round, seconds);
         ASSERT_FALSE(wrong) << moments.Where(round, seconds);
+    }
+}
+
+// The service ends while another thread reads: the reader ends, closing
+// answers at once, and the same source opens at the next service.
+TEST_F(WorstMomentServiceTest, TheServiceEndingEndsReadsAtAnyMoment)
+{
+    CMoments moments;
+    std::vector<BYTE> card;
+    CSectorixService* pSource = nullptr;
+    for (int round = 0; round < moments.Rounds() / RoundsPerServiceStart; ++round)
+    {
+        double seconds = moments.NextSeconds();
+        StartService(ServiceVersion);
+        if (!pSource)
+        {
+            pSource = MakeSource();
+            ASSERT_NE(nullptr, pSource);
+            card = Image(0, ReadSectors);
+        }
+        ASSERT_TRUE(pSource->OpenCard()) << moments.Where(round, seconds);
+        volatile bool wrong = false;
+        std::unique_ptr<BackgroundCall> reader(StartReader(pSource, card, wrong));
+        ASSERT_TRUE(reader->Started(EndBound)) << moments.Where(round, seconds);
+        Wait(seconds);
+        ASSERT_TRUE(m_service->Stop()) << moments.Where(round, seconds);
+        m_service.reset();
+        ASSERT_EQ(true, reader->Answer(EndBound)) << moments.Where(round, seconds);
+        ASSERT_FALSE(wrong) << moments.Where(round, seconds);
+        ASSERT_TRUE(AnswerWithin(EndBound, [pSource] { return pSource->CloseCard(); }).has_value())
+            << moments.Where(round, seconds);
     }
 }
