@@ -38,6 +38,12 @@ test: dist
 	cd $(RUN_BUILD) && ctest --output-on-failure -j2 -L wine
 	scripts/fuzz replay
 
+# The soak run takes about a minute; `make bench SOAK_CYCLES=20000` runs
+# longer (a cycle takes 150 to 200 ms here).
+SOAK_CARD := $(RUN_BUILD)/cards/soak_card.img
+SOAK_CYCLES ?=
+SOAK_TIMEOUT = $(if $(SOAK_CYCLES),$(shell expr $(SOAK_CYCLES) / 2 + 300),600)
+
 bench: build
 	if [ "$(RUN_BUILD)" = "$(BUILD64)" ]; then $(MAKE) build64; fi
 	$(RUN_BUILD)/wine-run $(RUN_BUILD)/bin/bench_watchguard.exe
@@ -46,6 +52,13 @@ bench: build
 	SECTORIX_WINE_TIMEOUT=300 $(RUN_BUILD)/wine-run $(RUN_BUILD)/bin/bench_service.exe $(RUN_BUILD)/cards/bench_card.img
 	SECTORIX_WINE_TIMEOUT=300 $(RUN_BUILD)/wine-run $(RUN_BUILD)/bin/bench_lap.exe $(RUN_BUILD)/cards/test_card.img
 	SECTORIX_WINE_TIMEOUT=300 $(RUN_BUILD)/wine-run $(RUN_BUILD)/bin/bench_cardlib.exe $(RUN_BUILD)/cards/bench_card.img
+	cp $(RUN_BUILD)/cards/test_card.img $(SOAK_CARD)
+	SECTORIX_SERVICE_LIFETIME=$(SOAK_TIMEOUT) scripts/with-card-service $(RUN_BUILD)/wine-run \
+	    $(RUN_BUILD)/bin/sectorix-card-service.exe --disk 0=$(RUN_BUILD)/cards/test_card.img -- \
+	    env SECTORIX_WINE_STREAM=1 SECTORIX_WINE_TIMEOUT=$(SOAK_TIMEOUT) $(RUN_BUILD)/wine-run \
+	    $(RUN_BUILD)/bin/bench_soak.exe \
+	    Z:$(abspath $(SOAK_CARD)) Z:$(abspath $(RUN_BUILD))/cards/test_card.mflap \
+	    Z:$(abspath $(RUN_BUILD))/standins/telemetry/full Z:$(abspath $(RUN_BUILD))/standins/cardlib/full $(SOAK_CYCLES)
 
 # `make demo` copies the demo card, a FAT image that the build makes with
 # mkfs.vfat and mcopy, through Sectorix.dll under Wine, four times: with

@@ -183,9 +183,11 @@ SECTORIX_HEADERS* CSectorixService::ReadResponse()
         DWORD result = ::WaitForSingleObjectEx(m_evResponse, INFINITE, TRUE);
         if (result == WAIT_IO_COMPLETION)
             continue;
+        if (result != WAIT_OBJECT_0)
+            return nullptr;
         CSingleLock pipe(&m_csPipe, TRUE);
-        m_bResponseSignalled = false;
-        if (m_hPipe == INVALID_HANDLE_VALUE || result != WAIT_OBJECT_0)
+        TakeResponse();
+        if (m_hPipe == INVALID_HANDLE_VALUE)
             return nullptr;
         return &m_pCurrent->message;
     }
@@ -301,20 +303,29 @@ void CSectorixService::Deliver()
 }
 
 // Runs under the pipe lock. The event resets itself when a wait takes it;
-// the flag says whether one is still standing, so that an exchange clears
-// a stale one without asking the system each time.
+// the count says whether one may still stand, so that an exchange clears a
+// stale one without asking the system each time.
 void CSectorixService::SignalResponse()
 {
-    m_bResponseSignalled = true;
+    ++m_nSignals;
     m_evResponse.SetEvent();
 }
 
 void CSectorixService::ClearResponse()
 {
-    if (!m_bResponseSignalled)
+    if (m_nSignals == 0)
         return;
     m_evResponse.ResetEvent();
-    m_bResponseSignalled = false;
+    m_nSignals = 0;
+}
+
+// Runs under the pipe lock after a wait took the event. A signal that came
+// after the wait ended would stand for a response already taken.
+void CSectorixService::TakeResponse()
+{
+    if (m_nSignals > 1)
+        m_evResponse.ResetEvent();
+    m_nSignals = 0;
 }
 
 // The waiting caller finds an error in the current buffer, or the pipe

@@ -72,6 +72,7 @@ private:
     void Deliver();
     void SignalResponse();
     void ClearResponse();
+    void TakeResponse();
     void FailReceive();
     void StopReceiving();
     void WaitForReceiverToStop();
@@ -104,6 +105,8 @@ private:
     bool m_bReceiving = false;
     // Whether the pipe hands over whole messages.
     bool m_bMessageMode = false;
-    // Whether the response event is set and no wait has taken it yet.
-    bool m_bResponseSignalled = false;
+    // Signals given since the response event was last known to be clear. A
+    // wait takes one of them, but another may come before the waiter holds
+    // the pipe lock again.
+    unsigned m_nSignals = 0;
 };
