@@ -2,6 +2,7 @@
 // the process survives, every end returns within its bound, and the
 // telemetry library is never called after its deinit. Rounds follow a seed,
 // so a failing round can be replayed: --seed=N --rounds=N.
+#include "FlatTest.h"
 #include "InitFiles.h"
 #include "TelemetryTest.h"
 
@@ -36,12 +37,15 @@ enum class Activity
 {
     SlowBurst,
     WaiterInBurst,
+    FlatStatusWait,
 };
 
 enum class Ending
 {
     DeleteWatchguard,
     DisableTelvane,
+    FlatTerminate,
+    FlatDeinit,
 };
 
 struct Scenario
@@ -56,6 +60,8 @@ const Scenario Scenarios[] = {
     { "burst/disable", Activity::SlowBurst, Ending::DisableTelvane },
     { "waiter/delete", Activity::WaiterInBurst, Ending::DeleteWatchguard },
     { "waiter/disable", Activity::WaiterInBurst, Ending::DisableTelvane },
+    { "flatwait/terminate", Activity::FlatStatusWait, Ending::FlatTerminate },
+    { "flatwait/deinit", Activity::FlatStatusWait, Ending::FlatDeinit },
 };
 
 // Fails the process when a round does not end: a hung end must fail the
@@ -136,6 +142,8 @@ protected:
     // Whether the round held: a text naming what broke, empty when it held.
     std::string Round(const Scenario& scenario, double moment)
     {
+        if (scenario.activity == Activity::FlatStatusWait)
+            return FlatRound(scenario.ending, moment);
         TelemetryTest::SetUp();
         if (::testing::Test::HasFatalFailure() || !EnableTelvane())
             return "no start";
@@ -179,6 +187,26 @@ protected:
         if (!after.empty())
             verdict += "called after deinit: " + after + ";";
         TelemetryTest::TearDown();
+        return verdict;
+    }
+
+    // A wait for a card that never comes; an end that came before the wait
+    // could take it answers 0 and is asked again, as a host would.
+    std::string FlatRound(Ending ending, double moment)
+    {
+        flat_test::StdoutCapture out;
+        flat_test::StatusThread waiting;
+        WaitFor(moment);
+        int (WINAPI *end)() = ending == Ending::FlatTerminate ? getTelvaneStatusTerminate : deinitTelvaneCommunication;
+        DWORD start = ::GetTickCount();
+        while (!end() && ::GetTickCount() - start < WaitBound)
+            ::Sleep(1);
+        std::string verdict;
+        if (!waiting.Returned(WaitBound))
+            verdict += "wait outlived its end;";
+        else if (waiting.Answer() != 0)
+            verdict += "wait answered " + std::to_string(waiting.Answer()) + ";";
+        deinitTelvaneCommunication();
         return verdict;
     }
 
