@@ -1,9 +1,8 @@
 #include "Sectorix/CMDLLApi.h"
 
 #include "Sectorix/Sectorix.h"
-
+#include "afx/ThreadAnsi.h"
 #include "api/FlatExports.h"
-#include "telemetry/TelemetryLibrary.h"
 
 #include <algorithm>
 #include <string>

@@ -1,6 +1,5 @@
 #include "Sectorix/SectorixTelvane.h"
 
-#include "Sectorix/CSMDLL.h"
 #include "Sectorix/Watchguard.h"
 #include "afx/SingleLock.h"
 #include "afx/WinThread.h"

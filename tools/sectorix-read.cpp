@@ -8,8 +8,11 @@
 #include "Console.h"
 #include "InitFileCheck.h"
 #include "Interruption.h"
+#include "LapCard.h"
 #include "LapCopier.h"
+#include "LapList.h"
 #include "OutputFile.h"
+#include "RescueCopier.h"
 #include "ToolError.h"
 #include "ToolMain.h"
 #include "WatchguardSession.h"
@@ -99,13 +102,31 @@ void ConfirmFormat(const std::wstring& where, unsigned long long size)
         throw CToolError(ExitFailed, "the card was not formatted and is as it was");
 }
 
-// The card is closed and deactivated before the watchguard stops.
-void CopyCard(CWatchguard* pWatchguard, CSectorix* pSource, const std::wstring& where, const std::wstring& copy)
+void Copy(CCardReader& card, const std::wstring& copy)
 {
-    CActiveCard card(pWatchguard, pSource, where);
     CCardCopier copier(card);
     copier.CopyTo(copy);
     copier.Report(copy);
+}
+
+// What cannot be read is zeros in the copy, and the status says so.
+int Rescue(CCardReader& card, const std::wstring& copy)
+{
+    CRescueCopier copier(card);
+    copier.CopyTo(copy);
+    copier.Report(copy);
+    return copier.IsComplete() ? ExitSuccess : ExitIncomplete;
+}
+
+// A stored lap needs no link, so no watchguard either.
+int CopyLap(const CCommandLine& options)
+{
+    CLapCard lap(options.Lap());
+    Say("reading the card in the lap file " + Utf8(options.Lap()));
+    if (options.Rescue())
+        return Rescue(lap, options.Copy());
+    Copy(lap, options.Copy());
+    return ExitSuccess;
 }
 
 int CopyLaps(CWatchguardSession& session, const CCommandLine& options)
@@ -145,6 +166,10 @@ int Run(int argc, wchar_t* argv[])
     if (!options.WantsRun())
         return ExitSuccess;
     CheckBeforeStart(options);
+    if (!options.LapFolder().empty())
+        return CLapList(options.LapFolder()).Print();
+    if (!options.Lap().empty())
+        return CopyLap(options);
     CWatchguardSession session(PrepareLogFolder(options.LogFolder()));
     session.StopWaitsOn(CInterruption::Event());
     if (!options.Telemetry().empty())
@@ -157,9 +182,17 @@ int Run(int argc, wchar_t* argv[])
         return InitializeCard(session, pSource, where, options);
     bool bService = pSource->IsKindOf(RUNTIME_CLASS(CSectorixService));
     Say("reading the card in " + Utf8(where) + (bService ? " through the card service" : ""));
-    CopyCard(session.Watchguard(), pSource, where, options.Copy());
+    int code = ExitSuccess;
+    {
+        // The card is closed and deactivated before the watchguard stops.
+        CActiveCard card(session.Watchguard(), pSource, where);
+        if (options.Rescue())
+            code = Rescue(card, options.Copy());
+        else
+            Copy(card, options.Copy());
+    }
     session.Stop();
-    return ExitSuccess;
+    return code;
 }
 }
 

@@ -9,8 +9,7 @@ class CCriticalSection;
 namespace Sectorix
 {
 
-// Codes of the card library code space; they reach the host unchanged.
-const DWORD CARDLIB_SUCCESS = 0x20010000;
+// More codes of the card library code space; they reach the host unchanged.
 const DWORD CARDLIB_NOT_LOADED = 0x20010001;
 // The library's answer for a drive it does not serve.
 const DWORD CARDLIB_NO_DRIVE = 0x20010001;

@@ -1,10 +1,10 @@
 #pragma once
 
+#include "Sectorix/SectorixListBlock.h"
 #include "Sectorix/SectorixSPI.h"
 #include "afx/CriticalSection.h"
 #include "afx/Event.h"
 #include "afx/StringList.h"
-#include "telemetry/ListBlock.h"
 
 #include <vector>
 
