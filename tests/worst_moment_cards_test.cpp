@@ -1,12 +1,12 @@
 // Activities ended at the worst moment: each round starts an activity
 // against the stand-ins and ends it after a delay drawn from a fixed seed,
 // from a microsecond to a second in. No round may crash or hang, and no
-// library may be called after it has gone. The seed and the number of
-// rounds come from WORST_MOMENT_SEED and WORST_MOMENT_ROUNDS; a failure
-// names the seed and the round, so that the same seed ends the same
-// activities at the same moments again.
+// library may be called after it has gone: the card library's and the
+// card service's rounds. A failure names the seed and the round, so that
+// the same seed ends the same activities at the same moments again.
 #include "CardLibraryTest.h"
 #include "ServiceTest.h"
+#include "WorstMoment.h"
 
 #include <cmath>
 #include <cstdio>
@@ -17,8 +17,7 @@
 
 namespace
 {
-const unsigned DefaultSeed = 20261208;
-const int DefaultRounds = 150;
+const unsigned DefaultRounds = 150;
 const double ShortestDelay = 1e-6;
 const double LongestDelay = 1.0;
 const DWORD EndBound = 10000;
@@ -29,22 +28,16 @@ const DWORD ServiceVersion = 0x01010A01;
 // A round that starts the service anew costs a process start.
 const int RoundsPerServiceStart = 5;
 
-unsigned SettingOr(const char* name, unsigned fallback)
-{
-    const char* text = std::getenv(name);
-    return text && *text ? static_cast<unsigned>(std::strtoul(text, nullptr, 10)) : fallback;
-}
-
 // Delays spread evenly over the orders of magnitude between the shortest
 // and the longest, so that the earliest moments are tried as often as the
 // late ones.
 class CMoments
 {
 public:
-    CMoments() : m_seed(SettingOr("WORST_MOMENT_SEED", DefaultSeed)), m_state(m_seed) {}
+    CMoments() : m_seed(g_worstMomentSeed), m_state(m_seed) {}
 
     unsigned Seed() const { return m_seed; }
-    int Rounds() const { return static_cast<int>(SettingOr("WORST_MOMENT_ROUNDS", DefaultRounds)); }
+    int Rounds() const { return static_cast<int>(WorstMomentRounds(DefaultRounds)); }
 
     double NextSeconds()
     {

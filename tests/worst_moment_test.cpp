@@ -5,6 +5,7 @@
 #include "FlatTest.h"
 #include "InitFiles.h"
 #include "TelemetryTest.h"
+#include "WorstMoment.h"
 
 #include <atomic>
 #include <cmath>
@@ -13,6 +14,9 @@
 #include <cstring>
 #include <random>
 #include <thread>
+
+unsigned g_worstMomentSeed = 20;
+unsigned g_worstMomentRounds = 0;
 
 using namespace testing_helpers;
 namespace ts = TelemetryStandin;
@@ -30,8 +34,7 @@ const DWORD RoundBound = 15000;
 const double ShortestMoment = 1e-6;
 const double LongestMoment = 1.0;
 
-unsigned g_seed = 20;
-unsigned g_rounds = 250;
+const unsigned DefaultRounds = 250;
 
 enum class Activity
 {
@@ -90,7 +93,7 @@ private:
         RoundWatchdog* pThis = static_cast<RoundWatchdog*>(pParam);
         if (::WaitForSingleObject(pThis->m_hDone, RoundBound) == WAIT_OBJECT_0)
             return 0;
-        std::printf("seed %u round %u (%s) hung\n", g_seed, pThis->m_round, pThis->m_scenario);
+        std::printf("seed %u round %u (%s) hung\n", g_worstMomentSeed, pThis->m_round, pThis->m_scenario);
         std::fflush(stdout);
         ::TerminateProcess(::GetCurrentProcess(), 3);
         return 0;
@@ -234,12 +237,13 @@ protected:
 
 TEST_F(WorstMomentTest, EveryEndAtAnyMomentIsSafeAndTheSameSeedGivesTheSameRounds)
 {
-    std::mt19937 generator(g_seed);
+    std::mt19937 generator(g_worstMomentSeed);
+    unsigned rounds = WorstMomentRounds(DefaultRounds);
     std::uniform_int_distribution<size_t> pick(0, sizeof(Scenarios) / sizeof(Scenarios[0]) - 1);
     std::uniform_real_distribution<double> magnitude(std::log10(ShortestMoment), std::log10(LongestMoment));
     Digest digest;
     unsigned broken = 0;
-    for (unsigned round = 0; round < g_rounds; ++round)
+    for (unsigned round = 0; round < rounds; ++round)
     {
         const Scenario& scenario = Scenarios[pick(generator)];
         double moment = std::pow(10.0, magnitude(generator));
@@ -254,8 +258,8 @@ TEST_F(WorstMomentTest, EveryEndAtAnyMomentIsSafeAndTheSameSeedGivesTheSameRound
         if (!verdict.empty() && broken++ < 10)
             ADD_FAILURE() << "round " << round << " " << scenario.name << " at " << moment << " s: " << verdict;
     }
-    std::printf("seed %u, %u rounds, digest %08x\n", g_seed, g_rounds, digest.Value());
-    EXPECT_EQ(0u, broken) << "seed " << g_seed;
+    std::printf("seed %u, %u rounds, digest %08x\n", g_worstMomentSeed, rounds, digest.Value());
+    EXPECT_EQ(0u, broken) << "seed " << g_worstMomentSeed;
 }
 
 int main(int argc, char** argv)
@@ -264,9 +268,9 @@ int main(int argc, char** argv)
     for (int i = 1; i < argc; ++i)
     {
         if (std::strncmp(argv[i], "--seed=", 7) == 0)
-            g_seed = static_cast<unsigned>(std::strtoul(argv[i] + 7, nullptr, 10));
+            g_worstMomentSeed = static_cast<unsigned>(std::strtoul(argv[i] + 7, nullptr, 10));
         else if (std::strncmp(argv[i], "--rounds=", 9) == 0)
-            g_rounds = static_cast<unsigned>(std::strtoul(argv[i] + 9, nullptr, 10));
+            g_worstMomentRounds = static_cast<unsigned>(std::strtoul(argv[i] + 9, nullptr, 10));
     }
     return RUN_ALL_TESTS();
 }
