@@ -69,6 +69,166 @@ make_init_card() {
     printf '\001\001\000\000\004\000\000\000init\002\001\000\000\002\000\000\000ok' >"$init"
 }
 
+# Byte and field surgery on lap files: the list block's little-endian
+# 32-bit fields, and bytes overwritten in place.
+lap_field() {
+    od -A n -t u4 -j "$2" -N 4 "$1" | tr -d ' '
+}
+
+put_bytes() {
+    printf "$3" | dd of="$1" bs=1 seek="$2" conv=notrunc status=none
+}
+
+# The zlib header of a compressed part zeroed: its inflation fails at once.
+spoil_stream() {
+    put_bytes "$1" "$(lap_field "$1" "$2")" '\000\000'
+}
+
+header_offset_field=56
+data_offset_field=68
+first_data_sector_field=44
+check_word_offset=80
+
+# The card service fails every read that touches a bad sector; the rescue
+# reads past them in the copy's large requests, halves a failing request
+# down to single sectors, tries each of those three times, and keeps the
+# copy with zeros where the card gave nothing.
+rescues_bad_sectors() {
+    service=$(dirname "$tool")/sectorix-card-service.exe
+    image=$cards/demo_card.img copy=$work/copy.img record=$work/record
+    # 100-103 and 104 join; 127-128 spans two requests; 8191 is the last.
+    "$(dirname "$0")/../scripts/with-card-service" "$wine_run" "$service" --disk "0=Z:$image" \
+        --fault bad=100-103 --fault bad=104-104 --fault bad=127-128 --fault bad=8191-8191 --record "Z:$record" -- \
+        sh -c '"$1" "$2" --log "Z:$3/logs" --drive PhysicalDrive0 --out "Z:$3/plain.img" >"$3/plain" 2>&1
+               echo "plain status $?" >>"$3/plain"
+               : >"$3/record"
+               "$1" "$2" --log "Z:$3/logs" --drive PhysicalDrive0 --rescue --out "Z:$3/copy.img"' \
+        sh "$wine_run" "$tool" "$work" >"$output" 2>&1
+    status=$?
+    cat "$work/plain" "$output"
+    grep -q "^plain status 1" "$work/plain" || fail "the copy without --rescue did not fail"
+    grep -q "cannot read sector 100 of the card" "$work/plain" || fail "the copy without --rescue names no bad sector"
+    [ ! -e "$work/plain.img" ] || fail "the copy without --rescue was left"
+    expect_failure 4 "^8 sectors in 3 ranges could not be read"
+    expected=$work/expected.img
+    cp "$image" "$expected"
+    for range in 100:5 127:2 8191:1; do
+        dd if=/dev/zero of="$expected" bs=512 seek="${range%:*}" count="${range#*:}" conv=notrunc status=none
+    done
+    cmp "$expected" "$copy" || fail "the copy is not the card with zeros for its bad sectors"
+    printf '100-104\n127-128\n8191-8191\n' | cmp - "$copy.badsectors" || fail "the list of bad sectors is wrong"
+    grep -q "^$(sha256sum <"$copy" | cut -d' ' -f1)  Z:$copy" "$output" || fail "the SHA-256 printed is not the copy's"
+    # Read requests as recorded: size 14, cmd 3, disk 0x80, first, count.
+    grep -q "^0e00000003800000000040000000$" "$record" || fail "the card was not read in requests of 64 sectors"
+    [ "$(grep -c "^0e00000003806400000001000000$" "$record")" -eq 3 ] ||
+        fail "sector 100 was not tried three times"
+    [ "$(grep -c "^0e00000003806300000001000000$" "$record")" -eq 0 ] ||
+        fail "good sector 99 was read on its own"
+}
+
+# A card that reads whole: the status is 0 and an old list is emptied.
+rescue_of_sound_card() {
+    image=$cards/odd_card.img copy=$work/copy.img
+    printf '1-2\n' >"$copy.badsectors"
+    run_tool --image "Z:$image" --rescue --out "Z:$copy"
+    [ "$status" -eq 0 ] || fail "exit status $status"
+    cmp "$image" "$copy" || fail "the copy differs from the image"
+    [ -f "$copy.badsectors" ] && [ ! -s "$copy.badsectors" ] || fail "the list of bad sectors is not empty"
+    grep -q "^every sector was read" "$output" || fail "no word that every sector was read"
+}
+
+# Stored laps become the cards they were made from, with no link and no
+# watchguard, so no log book either.
+copies_stored_laps() {
+    for card in demo_card test_card; do
+        image=$cards/$card.img copy=$work/$card.img
+        run_tool --lap "Z:$cards/$card.mflap" --out "Z:$copy"
+        [ "$status" -eq 0 ] || fail "exit status $status for $card"
+        cmp "$image" "$copy" || fail "the card of $card.mflap differs from $card.img"
+        [ "$(cat "$stdout")" = "$(sha256sum <"$image" | cut -d' ' -f1)  Z:$copy" ] ||
+            fail "no sha256sum line for $card"
+    done
+    [ ! -e "$work/logs" ] || fail "the watchguard ran for a stored lap"
+}
+
+# Damaged laps are refused as the library refuses them; what a lap with
+# damaged lap data still holds can be rescued.
+refuses_damaged_laps() {
+    lap=$cards/demo_card.mflap image=$cards/demo_card.img
+    cp "$lap" "$work/check.mflap"
+    low=$(od -A n -t u1 -j $check_word_offset -N 1 "$lap" | tr -d ' ')
+    put_bytes "$work/check.mflap" $check_word_offset "\\$(printf %03o $(((low + 1) % 256)))"
+    head -c $(($(stat -c %s "$lap") - 100)) "$lap" >"$work/cut.mflap"
+    for damaged in check cut; do
+        run_tool --lap "Z:$work/$damaged.mflap" --out "Z:$work/copy.img"
+        expect_failure 1 "is no whole lap file"
+        [ ! -e "$work/copy.img" ] || fail "a copy of the $damaged lap was left"
+    done
+    cp "$lap" "$work/header.mflap"
+    spoil_stream "$work/header.mflap" $header_offset_field
+    run_tool --lap "Z:$work/header.mflap" --out "Z:$work/copy.img"
+    expect_failure 1 "the header of the lap .* cannot be inflated"
+    cp "$lap" "$work/data.mflap"
+    spoil_stream "$work/data.mflap" $data_offset_field
+    first_data=$(lap_field "$lap" $first_data_sector_field)
+    run_tool --lap "Z:$work/data.mflap" --out "Z:$work/copy.img"
+    expect_failure 1 "cannot read sector $first_data of the lap"
+    run_tool --lap "Z:$work/data.mflap" --rescue --out "Z:$work/copy.img"
+    expect_failure 4 "could not be read"
+    last=$(($(stat -c %s "$image") / 512 - 1))
+    printf '%s-%s\n' "$first_data" "$last" | cmp - "$work/copy.img.badsectors" ||
+        fail "the lap data is not listed as lost"
+    [ "$(stat -c %s "$work/copy.img")" -eq "$(stat -c %s "$image")" ] || fail "the rescued copy is not the card's size"
+    cmp -n $((first_data * 512)) "$image" "$work/copy.img" || fail "the sectors before the lap data were not kept"
+}
+
+# Laps named as the link names them, one whole and one of each damage; a
+# file of another kind is no lap.
+lists_laps() {
+    laps=$work/SPIFiles lap=$cards/demo_card.mflap
+    mkdir "$laps"
+    cp "$lap" "$laps/0000ABCD_001_000_00000.mflap"
+    head -c 1000 "$lap" >"$laps/0000ABCD_002_000_00000.mflap"
+    cp "$lap" "$laps/0000ABCD_003_000_00001.mflap"
+    spoil_stream "$laps/0000ABCD_003_000_00001.mflap" $header_offset_field
+    cp "$lap" "$laps/0000ABCD_010_002_00000.mflap"
+    spoil_stream "$laps/0000ABCD_010_002_00000.mflap" $data_offset_field
+    cp "$lap" "$laps/stored.mflap"
+    cp "$lap" "$laps/0000ABCD_004_000_00000.img"
+    size=$(stat -c %s "$lap")
+    run_tool --list-laps "Z:$laps"
+    expect_failure 4 "^5 laps in .*, 2 whole"
+    for line in "lap 1.0.0	$size bytes	whole	0000ABCD_001_000_00000.mflap" \
+                "lap 2.0.0	1000 bytes	not whole: cut short, or its list block does not hold together" \
+                "lap 3.0.1	$size bytes	not whole: its header does not inflate" \
+                "lap 10.2.0	$size bytes	not whole: its lap data is cut short or corrupt" \
+                "lap ?	$size bytes	whole	stored.mflap"; do
+        grep -qF "$line" "$output" || fail "no line \"$line\""
+    done
+    grep -q "\.img" "$output" && fail "a file that is no lap was listed"
+    rm "$laps"/*
+    run_tool --list-laps "Z:$laps"
+    [ "$status" -eq 0 ] || fail "exit status $status for an empty folder"
+    grep -q "^no lap files in" "$output" || fail "an empty folder is not said to be empty"
+    run_tool --list-laps "Z:$work/no-such-folder"
+    expect_failure 1 "cannot list the laps in"
+}
+
+# make-lap serves back the image it was given, or refuses it.
+make_lap_refuses_partial_images() {
+    make_lap=$(dirname "$tool")/make-lap.exe
+    head -c 1000 "$cards/odd_card.img" >"$work/short.img"
+    head -c $((100 * 512)) "$cards/odd_card.img" >"$work/cut.img"
+    for image in short:"is 1000 bytes, not whole sectors" cut:"is 51200 bytes, but its file system covers 507904"; do
+        name=${image%%:*}
+        "$wine_run" "$make_lap" "Z:$work/$name.img" "Z:$work/$name.mflap" >"$output" 2>&1
+        status=$?
+        cat "$output"
+        expect_failure 1 "${image#*:}"
+        [ ! -e "$work/$name.mflap" ] || fail "a lap of $name.img was written"
+    done
+}
+
 case $case_name in
 copies_demo_card)
     expect_copy_of demo_card
@@ -123,7 +283,7 @@ refuses_what_is_no_card)
     ;;
 bad_arguments)
     run_tool --out "Z:$work/copy.img"
-    expect_failure 2 "give exactly one of --image, --drive and --telemetry"
+    expect_failure 2 "give exactly one of --image, --drive, --telemetry, --lap and --list-laps"
     grep -q "^try 'sectorix-read --help' for the usage" "$output" || fail "no hint"
     ! grep -q "^usage:" "$output" || fail "the whole usage for a mistake"
     run_tool --image "Z:$cards/demo_card.img" --out "Z:$work/copy.img" --verbose
@@ -132,6 +292,10 @@ bad_arguments)
     expect_failure 2 "--out is given twice"
     run_tool --image "Z:$cards/demo_card.img" --out
     expect_failure 2 "--out needs a value"
+    run_tool --list-laps "Z:$work" --rescue
+    expect_failure 2 "--list-laps only lists"
+    run_tool --telemetry link --out "Z:$work" --rescue
+    expect_failure 2 "--rescue goes with a copy"
     run_tool --image "Z:$cards/demo_card.img" --out "Z:$work/copy.img" --timeout 0
     expect_failure 2 "--timeout wants whole seconds"
     run_tool --drive 1: --out "Z:$work/copy.img"
@@ -240,24 +404,29 @@ failed_copy_keeps_the_old)
     ;;
 stopped_copy_keeps_the_old)
     # Ctrl+C (here SIGINT, which Wine hands on as one) in the middle of a
-    # slow copy: the tool stops, says so and removes what it wrote.
-    echo "the copy before" >"$work/copy.img"
-    with_service --disk "0=Z:$cards/demo_card.img" --fault slow=100 -- \
-        sh -c 'SECTORIX_WINE_STREAM=1 "$1" "$2" --log "Z:$3/logs" --drive PhysicalDrive0 --out "Z:$3/copy.img" \
-                   >"$3/output" 2>&1 &
-               tool_pid=$!
-               for i in $(seq 200); do
-                   ls "$3" | grep -q "\.tmp$" && break
-                   sleep 0.1
-               done
-               sleep 1
-               kill -INT $tool_pid
-               wait $tool_pid' \
-        stop-test "$wine_run" "$tool" "$work"
-    status=$?
-    cat "$output"
-    expect_failure 130 "stopped by Ctrl+C; the partial copy was removed"
-    expect_kept
+    # slow copy: the tool stops, says so and removes what it wrote; a rescue
+    # leaves the earlier list of bad sectors too.
+    for rescue in "" --rescue; do
+        echo "the copy before" >"$work/copy.img"
+        echo "1-2" >"$work/copy.img.badsectors"
+        with_service --disk "0=Z:$cards/demo_card.img" --fault slow=100 -- \
+            sh -c 'SECTORIX_WINE_STREAM=1 "$1" "$2" --log "Z:$3/logs" --drive PhysicalDrive0 --out "Z:$3/copy.img" \
+                       $4 >"$3/output" 2>&1 &
+                   tool_pid=$!
+                   for i in $(seq 200); do
+                       ls "$3" | grep -q "\.tmp$" && break
+                       sleep 0.1
+                   done
+                   sleep 1
+                   kill -INT $tool_pid
+                   wait $tool_pid' \
+            stop-test "$wine_run" "$tool" "$work" "$rescue"
+        status=$?
+        cat "$output"
+        expect_failure 130 "stopped by Ctrl+C; the partial copy was removed"
+        expect_kept
+        [ "$(cat "$work/copy.img.badsectors")" = "1-2" ] || fail "the earlier list of bad sectors was not kept"
+    done
     ;;
 copies_laps_from_telemetry)
     rm -rf "$lap_folder"
@@ -296,6 +465,10 @@ telemetry_refusals)
     [ ! -e "$work/logs" ] || fail "the library was started"
     run_tool --telemetry "read-test-$$" --libraries "Z:$work" --out "Z:$work"
     expect_failure 1 "could not be opened"
+    ;;
+rescues_bad_sectors | rescue_of_sound_card | copies_stored_laps | refuses_damaged_laps | lists_laps | \
+    make_lap_refuses_partial_images)
+    $case_name
     ;;
 *)
     fail "unknown case"

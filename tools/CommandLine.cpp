@@ -18,8 +18,11 @@ const int MaxPhysicalDrives = 64;
 
 const char ToolName[] = "sectorix-read";
 const char UsageText[] =
-    "usage: sectorix-read --image FILE --out COPY [OPTION...]\n"
-    "       sectorix-read --drive E: | PhysicalDrive1 --out COPY [OPTION...]\n"
+    "usage: sectorix-read --image FILE --out COPY [--rescue] [OPTION...]\n"
+    "       sectorix-read --drive E: | PhysicalDrive1 --out COPY [--rescue]\n"
+    "                     [OPTION...]\n"
+    "       sectorix-read --lap LAP --out COPY [--rescue] [OPTION...]\n"
+    "       sectorix-read --list-laps FOLDER [OPTION...]\n"
     "       sectorix-read --telemetry LINK --out FOLDER [--libraries DIR] [OPTION...]\n"
     "       sectorix-read --image FILE | --drive E: --init INIT [--format --yes]\n"
     "                     [--library CMDLL.DLL | CMRECDLL.DLL] [--libraries DIR] [OPTION...]\n"
@@ -36,6 +39,11 @@ const char UsageText[] =
     "                     read the card on a physical disk that the card\n"
     "                     service serves\n"
     "  --telemetry LINK   take the laps of the Telvane link opened with LINK\n"
+    "  --lap LAP          read a stored lap file as the card, with no link\n"
+    "  --list-laps FOLDER list the lap files in FOLDER: numbers, size, whole or not\n"
+    "  --rescue           copy what can be read: a sector that fails 3 reads is\n"
+    "                     copied as zeros and listed in COPY.badsectors\n"
+    "                     (FIRST-LAST a line); the list is empty when none failed\n"
     "  --libraries DIR    folder that holds telvane.dll or the card library\n"
     "                     (default: the search path)\n"
     "  --out COPY         the copy to write (replaced once the copy is whole)\n"
@@ -55,6 +63,8 @@ const char UsageText[] =
     "exit status: 0 copied (or initialised), 1 the card could not be read or\n"
     "             copied (or initialised), or a lap could not be copied,\n"
     "             2 bad arguments, 3 no card within the timeout,\n"
+    "             4 copied with --rescue, but sectors could not be read (zeros\n"
+    "             in the copy), or --list-laps found a lap that is not whole,\n"
     "             130 stopped by Ctrl+C, Ctrl+Break or the closing console\n";
 
 CToolError BadArguments(const std::wstring& reason)
@@ -72,6 +82,9 @@ CCommandLine::CCommandLine(int argc, wchar_t* argv[])
     parser.AddValue(L"--image", m_image);
     parser.AddValue(L"--drive", drive);
     parser.AddValue(L"--telemetry", m_telemetry);
+    parser.AddValue(L"--lap", m_lap);
+    parser.AddValue(L"--list-laps", m_lapFolder);
+    parser.AddFlag(L"--rescue", m_bRescue);
     parser.AddValue(L"--libraries", m_libraries);
     parser.AddValue(L"--out", m_copy);
     parser.AddValue(L"--init", m_initFile);
@@ -94,9 +107,15 @@ CCommandLine::CCommandLine(int argc, wchar_t* argv[])
 
 void CCommandLine::Check()
 {
-    int sources = !m_image.empty() + !m_drive.empty() + !m_telemetry.empty();
+    int sources = !m_image.empty() + !m_drive.empty() + !m_telemetry.empty() + !m_lap.empty() + !m_lapFolder.empty();
     if (sources != 1)
-        throw BadArguments(L"give exactly one of --image, --drive and --telemetry");
+        throw BadArguments(L"give exactly one of --image, --drive, --telemetry, --lap and --list-laps");
+    if (!m_lapFolder.empty() && (!m_copy.empty() || !m_initFile.empty() || m_bRescue))
+        throw BadArguments(L"--list-laps only lists, with no --out, --init or --rescue");
+    if (m_bRescue && (!m_telemetry.empty() || !m_initFile.empty()))
+        throw BadArguments(L"--rescue goes with a copy of --image, --drive or --lap");
+    if (!m_lapFolder.empty())
+        return;
     if (m_initFile.empty())
     {
         if (m_copy.empty())
@@ -105,7 +124,7 @@ void CCommandLine::Check()
             throw BadArguments(L"--format, --yes and --library go with --init");
         return;
     }
-    if (!m_telemetry.empty() || !m_copy.empty())
+    if (!m_telemetry.empty() || !m_lap.empty() || !m_copy.empty())
         throw BadArguments(L"--init initialises the card of --image or --drive and writes no copy");
     if (m_bYes && !m_bFormat)
         throw BadArguments(L"--yes confirms --format and goes with it");

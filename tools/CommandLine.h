@@ -5,9 +5,10 @@
 #include <string>
 
 // The options of sectorix-read, checked as a whole: one card source (an
-// image file, a drive or the laps of a telemetry link), where the copy
-// goes, or the init file that the card library writes to the card instead,
-// the log folder and the wait.
+// image file, a drive, the laps of a telemetry link or a stored lap), or a
+// folder of laps to list; where the copy goes and whether it goes on past
+// unreadable sectors, or the init file that the card library writes to the
+// card instead; the log folder and the wait.
 class CCommandLine
 {
 public:
@@ -19,6 +20,9 @@ public:
     const std::wstring& Image() const { return m_image; }
     const std::wstring& Drive() const { return m_drive; }
     const std::wstring& Telemetry() const { return m_telemetry; }
+    const std::wstring& Lap() const { return m_lap; }
+    const std::wstring& LapFolder() const { return m_lapFolder; }
+    bool Rescue() const { return m_bRescue; }
     const std::wstring& Libraries() const { return m_libraries; }
     const std::wstring& Copy() const { return m_copy; }
     const std::wstring& InitFile() const { return m_initFile; }
@@ -37,6 +41,9 @@ private:
     std::wstring m_image;
     std::wstring m_drive;
     std::wstring m_telemetry;
+    std::wstring m_lap;
+    std::wstring m_lapFolder;
+    bool m_bRescue = false;
     std::wstring m_libraries;
     std::wstring m_copy;
     std::wstring m_initFile;

@@ -10,6 +10,9 @@ enum ExitCode
     ExitFailed = 1,
     ExitBadArguments = 2,
     ExitNoCard = 3,
+    // The copy is kept, but holds zeros for sectors that could not be read;
+    // or a listed lap is not whole.
+    ExitIncomplete = 4,
     // As a shell reports a program that Ctrl+C ended.
     ExitInterrupted = 130
 };

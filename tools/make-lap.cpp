@@ -9,12 +9,14 @@
 #include "ToolError.h"
 #include "ToolMain.h"
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
 namespace
 {
 const char ToolName[] = "make-lap";
+const size_t SectorSize = 512;
 const char Usage[] =
     "usage: make-lap CARD_IMAGE LAP_FILE\n"
     "\n"
@@ -22,6 +24,20 @@ const char Usage[] =
     "  -h, --help  this text\n"
     "  --version   the version\n"
     "exit status: 0 written, 1 failed, 2 bad arguments\n";
+
+// A lap is served as the card its file system describes: an image that is
+// not whole sectors, or holds less than its file system covers, would come
+// back padded with zeros.
+void CheckWholeSectors(const std::wstring& path, const std::vector<unsigned char>& card)
+{
+    if (card.size() % SectorSize != 0)
+        throw CToolError(ExitFailed, Utf8(path) + " is " + std::to_string(card.size()) +
+                                         " bytes, not whole sectors of 512 bytes");
+    uint64_t covered = uint64_t(FatTotalSectors(card.data(), card.size())) * SectorSize;
+    if (covered > card.size())
+        throw CToolError(ExitFailed, Utf8(path) + " is " + std::to_string(card.size()) +
+                                         " bytes, but its file system covers " + std::to_string(covered));
+}
 
 int Run(int argc, wchar_t* argv[])
 {
@@ -33,6 +49,7 @@ int Run(int argc, wchar_t* argv[])
     if (!parser.Parse(argc, argv))
         return ExitSuccess;
     std::vector<unsigned char> card = ReadFileBytes(image);
+    CheckWholeSectors(image, card);
     uint32_t firstDataSector = FatFirstDataSector(card.data(), card.size());
     if (firstDataSector == 0)
         throw CToolError(ExitFailed, Utf8(image) + " is not a FAT card image");

@@ -8,8 +8,11 @@
 #include "Console.h"
 #include "InitFileCheck.h"
 #include "Interruption.h"
+#include "LapCard.h"
 #include "LapCopier.h"
+#include "LapList.h"
 #include "OutputFile.h"
+#include "RescueCopier.h"
 #include "ToolError.h"
 #include "ToolMain.h"
 #include "WatchguardSession.h"
@@ -99,13 +102,36 @@ void ConfirmFormat(const std::wstring& where, unsigned long long size)
         throw CToolError(ExitFailed, "the card was not formatted and is as it was");
 }
 
+// A rescue keeps a copy with unreadable sectors as zeros, and the status
+// says so.
+int Copy(CCardReader& card, const CCommandLine& options)
+{
+    if (!options.Rescue())
+    {
+        CCardCopier copier(card);
+        copier.CopyTo(options.Copy());
+        copier.Report(options.Copy());
+        return ExitSuccess;
+    }
+    CRescueCopier copier(card);
+    copier.CopyTo(options.Copy());
+    copier.Report(options.Copy());
+    return copier.IsComplete() ? ExitSuccess : ExitIncomplete;
+}
+
 // The card is closed and deactivated before the watchguard stops.
-void CopyCard(CWatchguard* pWatchguard, CSectorix* pSource, const std::wstring& where, const std::wstring& copy)
+int CopyCard(CWatchguard* pWatchguard, CSectorix* pSource, const std::wstring& where, const CCommandLine& options)
 {
     CActiveCard card(pWatchguard, pSource, where);
-    CCardCopier copier(card);
-    copier.CopyTo(copy);
-    copier.Report(copy);
+    return Copy(card, options);
+}
+
+// A stored lap needs no link, so no watchguard either.
+int CopyLap(const CCommandLine& options)
+{
+    CLapCard lap(options.Lap());
+    Say("reading the card in the lap file " + Utf8(options.Lap()));
+    return Copy(lap, options);
 }
 
 int CopyLaps(CWatchguardSession& session, const CCommandLine& options)
@@ -145,6 +171,10 @@ int Run(int argc, wchar_t* argv[])
     if (!options.WantsRun())
         return ExitSuccess;
     CheckBeforeStart(options);
+    if (!options.LapFolder().empty())
+        return CLapList(options.LapFolder()).Print();
+    if (!options.Lap().empty())
+        return CopyLap(options);
     CWatchguardSession session(PrepareLogFolder(options.LogFolder()));
     session.StopWaitsOn(CInterruption::Event());
     if (!options.Telemetry().empty())
@@ -157,9 +187,9 @@ int Run(int argc, wchar_t* argv[])
         return InitializeCard(session, pSource, where, options);
     bool bService = pSource->IsKindOf(RUNTIME_CLASS(CSectorixService));
     Say("reading the card in " + Utf8(where) + (bService ? " through the card service" : ""));
-    CopyCard(session.Watchguard(), pSource, where, options.Copy());
+    int status = CopyCard(session.Watchguard(), pSource, where, options);
     session.Stop();
-    return ExitSuccess;
+    return status;
 }
 }
 

@@ -21,6 +21,7 @@ const char UnknownText[] = "unknown request";
 const char RefusedText[] = "stand-in refuses the request";
 const char NotServedText[] = "no card in this volume";
 const char PastEndText[] = "sectors beyond the end of the card";
+const char BadSectorText[] = "the card cannot read these sectors";
 const char WriteDataText[] = "write data does not match the request";
 const char ImageText[] = "the card image cannot be read or written";
 const char FuzzEndText[] = "fuzz end";
@@ -209,6 +210,8 @@ bool CClientSession::AnswerRead(const SECTORIX_SECTORS& request, const CCardVolu
         return AnswerFuzzed(count);
     if (!volume.Contains(first, count))
         return SendError(PastEndText);
+    if (m_options.TouchesBadSector(first, count))
+        return SendError(BadSectorText);
     m_logLine = "read " + std::to_string(count) + " sectors at " + std::to_string(first) + " from " + volume.Name();
     SECTORIX_SECTORS header = {{sizeof(SECTORIX_SECTORS), eServiceCmdReadSectors, volume.Volume()}, first, count};
     SECTORIX_TEXT emptyText = {{sizeof(SECTORIX_TEXT), eServiceCmdError, 0}, 0};

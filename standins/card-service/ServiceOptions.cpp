@@ -25,6 +25,7 @@ const BYTE MaxVersionPart = 0xFF;
 const wchar_t ValueSeparator = L'=';
 const wchar_t VersionSeparator = L'.';
 const wchar_t MinusSign = L'-';
+const wchar_t RangeSeparator = L'-';
 const ULONGLONG DecimalBase = 10;
 
 struct SRefusable
@@ -77,7 +78,9 @@ const char UsageText[] =
     "                         lacks its last 4 bytes), log-between, split=N,\n"
     "                         drop-read, slow=MS, size-small, size-large,\n"
     "                         text-empty, sectors-more, data-more, fuzz=SEED,\n"
-    "                         apart (read answers and their data in two messages)\n"
+    "                         apart (read answers and their data in two messages),\n"
+    "                         bad=FIRST-LAST (reads that touch these sectors\n"
+    "                         answer an error; repeatable)\n"
     "  --stop                 end the running stand-in\n"
     "exit status: 0 ended, 1 could not start (or, with --stop, none runs),\n"
     "             2 bad arguments\n";
@@ -134,6 +137,19 @@ bool CServiceOptions::Refuses(signed char cmd) const
 bool CServiceOptions::Shortens(signed char cmd) const
 {
     return std::find(m_shortCmds.begin(), m_shortCmds.end(), cmd) != m_shortCmds.end();
+}
+
+bool CServiceOptions::TouchesBadSector(DWORD first, DWORD count) const
+{
+    if (count == 0)
+        return false;
+    ULONGLONG last = static_cast<ULONGLONG>(first) + count - 1;
+    for (const SSectorRange& bad : m_badSectors)
+    {
+        if (first <= bad.last && bad.first <= last)
+            return true;
+    }
+    return false;
 }
 
 bool CServiceOptions::Take(const std::wstring& option, const std::wstring& value)
@@ -226,6 +242,8 @@ bool CServiceOptions::TakeFault(const std::wstring& kind)
         return TakeNumber<DWORD>(option, value, 0, MaxSlowMilliseconds, m_slowMilliseconds);
     if (name == L"split")
         return TakeNumber<DWORD>(option, value, 1, MAXDWORD, m_splitSectors) && TakeReadFault(eReadFaultSplit);
+    if (name == L"bad")
+        return TakeBadSectors(value);
     if (name == L"fuzz")
         return TakeNumber<DWORD>(option, value, 0, MAXDWORD, m_fuzzSeed) && TakeReadFault(eReadFaultFuzz);
     return Fail(L"unknown fault " + kind);
@@ -252,6 +270,19 @@ bool CServiceOptions::TakeReadFault(EReadFault fault)
     if (m_readFault != eReadFaultNone)
         return Fail(L"only one fault may shape the answers to reads");
     m_readFault = fault;
+    return true;
+}
+
+// Bad sectors shape no answer but their own, so they go with any fault.
+bool CServiceOptions::TakeBadSectors(const std::wstring& range)
+{
+    size_t separator = range.find(RangeSeparator);
+    ULONGLONG first = 0;
+    ULONGLONG last = 0;
+    if (separator == std::wstring::npos || !ParseNumber(range.substr(0, separator), MAXDWORD, first) ||
+        !ParseNumber(range.substr(separator + 1), MAXDWORD, last) || first > last)
+        return Fail(L"--fault bad= wants FIRST-LAST, sector numbers with FIRST not above LAST, not " + range);
+    m_badSectors.push_back({static_cast<DWORD>(first), static_cast<DWORD>(last)});
     return true;
 }
 

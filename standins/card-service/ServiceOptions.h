@@ -20,6 +20,13 @@ enum EReadFault
     eReadFaultApart
 };
 
+// Sectors FIRST to LAST, both included.
+struct SSectorRange
+{
+    DWORD first;
+    DWORD last;
+};
+
 struct SServedImage
 {
     BYTE volume;
@@ -57,6 +64,8 @@ public:
     EReadFault ReadFault() const { return m_readFault; }
     DWORD SplitSectors() const { return m_splitSectors; }
     DWORD FuzzSeed() const { return m_fuzzSeed; }
+    // Whether a read of count sectors from first touches a bad sector.
+    bool TouchesBadSector(DWORD first, DWORD count) const;
 
 private:
     bool Take(const std::wstring& option, const std::wstring& value);
@@ -64,6 +73,7 @@ private:
     bool TakeFault(const std::wstring& kind);
     bool TakeRequest(const std::wstring& fault, const std::wstring& request, std::vector<signed char>& cmds);
     bool TakeReadFault(EReadFault fault);
+    bool TakeBadSectors(const std::wstring& range);
     bool TakeVersion(const std::wstring& text);
     bool TakeDeviceName(const std::wstring& name);
     bool TakeSigned(const std::wstring& option, const std::wstring& text, LONG& number);
@@ -94,4 +104,5 @@ private:
     EReadFault m_readFault = eReadFaultNone;
     DWORD m_splitSectors = 0;
     DWORD m_fuzzSeed = 0;
+    std::vector<SSectorRange> m_badSectors;
 };

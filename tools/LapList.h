@@ -1,0 +1,30 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+// The lap files in a folder, as the telemetry link leaves them there: each
+// with its numbers (from its name), its size and whether it is whole, that
+// is whether its list block holds together and both compressed parts
+// inflate to their ends.
+class CLapList
+{
+public:
+    // Throws CToolError(ExitFailed) when the folder cannot be listed.
+    explicit CLapList(const std::wstring& folder);
+
+    // One line a lap, in the order of the names, and a count; the exit
+    // status says whether every lap is whole.
+    int Print() const;
+
+private:
+    std::vector<std::wstring> LapFileNames() const;
+    std::string Line(const std::wstring& name, unsigned long long size);
+    static std::string Numbers(const std::wstring& name);
+    static const char* Flaw(const unsigned char* data, size_t size);
+
+    std::wstring m_folder;
+    std::vector<std::string> m_lines;
+    size_t m_nWhole = 0;
+};
