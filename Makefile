@@ -10,22 +10,29 @@ CMAKE_ARGS := -G Ninja -DCMAKE_BUILD_TYPE=Release
 # sources under wine64, while the product stays the 32-bit DLL.
 RUN_BUILD = $(shell /usr/lib/wine/wine --version >/dev/null 2>&1 && echo $(BUILD) || echo $(BUILD64))
 
-.PHONY: all deps build build64 test bench demo fuzz clean
+.PHONY: all deps build build64 dist test bench demo fuzz clean
 
 all: build
 
 deps:
 	scripts/install-deps
 
+# A build tree is configured once; from then on the build itself notices
+# changes of the CMake files, so that a build after a build does nothing.
 build: deps
-	cmake -S . -B $(BUILD) $(CMAKE_ARGS) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake
+	[ -f $(BUILD)/build.ninja ] || cmake -S . -B $(BUILD) $(CMAKE_ARGS) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake
 	cmake --build $(BUILD)
 
 build64: deps
-	cmake -S . -B $(BUILD64) $(CMAKE_ARGS) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake
+	[ -f $(BUILD64)/build.ninja ] || cmake -S . -B $(BUILD64) $(CMAKE_ARGS) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake
 	cmake --build $(BUILD64)
 
-test: build
+# `make dist` writes the release, build/dist/Sectorix-VERSION-win32.zip; the
+# tests build the examples against it.
+dist: build
+	cmake --build $(BUILD) --target dist
+
+test: dist
 	cd $(BUILD) && ctest --output-on-failure -L host
 	if [ "$(RUN_BUILD)" = "$(BUILD64)" ]; then $(MAKE) build64; fi
 	cd $(RUN_BUILD) && ctest --output-on-failure -j2 -L wine

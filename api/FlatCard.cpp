@@ -34,7 +34,7 @@ void CopyText(WCHAR (&field)[N], const wchar_t* text)
 SECTORIX_VERSION_INFO MakeVersionInfo()
 {
     SECTORIX_VERSION_INFO info = {};
-    info.version = SECTORIX_VERSION;
+    info.version = SECTORIX_VERSION_INFO_VERSION;
     CopyText(info.product, ProductName);
     CopyText(info.vendor, VendorText);
     CopyText(info.notice, NoticeText);

@@ -6,6 +6,7 @@
 #include "afx/ModuleState.h"
 #include "api/FlatExports.h"
 #include "api/FlatStatus.h"
+#include "api/FlatWait.h"
 #include "watchguard/Globals.h"
 
 using namespace Sectorix;
@@ -14,6 +15,11 @@ namespace
 {
 // A close request that the thread's queue refused is posted again.
 const DWORD CloseRepostInterval = 1000;
+
+bool IsWatchguardThread(CWatchguard* pWatchguard)
+{
+    return pWatchguard && pWatchguard->m_nThreadID == ::GetCurrentThreadId();
+}
 }
 
 extern "C" int WINAPI initTelvaneCommunication()
@@ -48,12 +54,7 @@ extern "C" int WINAPI getTelvaneStatus(unsigned short* status)
     if (!status)
         return 0;
     if (g_bFlatMode && !g_pWatchguard)
-    {
-        AFX_MANAGE_STATE(AfxGetStaticModuleState());
-        CWatchguard* pWatchguard = CFlatStatus::Start();
-        if (!pWatchguard || CFlatStatus::WaitForCard(pWatchguard) == CFlatStatus::Terminated)
-            return 0;
-    }
+        return CFlatStatus::First(status);
     CWatchguard* pWatchguard = g_pWatchguard;
     if (!pWatchguard)
         return 0;
@@ -61,13 +62,16 @@ extern "C" int WINAPI getTelvaneStatus(unsigned short* status)
     return 1;
 }
 
+// A flat wait that is still starting has no notification target yet: it is
+// told directly too, and the request counts even before the watchguard
+// exists.
 extern "C" int WINAPI getTelvaneStatusTerminate()
 {
     CWatchguard* pWatchguard = g_pWatchguard;
-    if (!pWatchguard)
-        return 0;
-    pWatchguard->SendNotification(StatusTerminate, nullptr);
-    return 1;
+    if (pWatchguard)
+        pWatchguard->SendNotification(StatusTerminate, nullptr);
+    bool bWaitTold = CFlatWait::Terminate();
+    return bWaitTold || pWatchguard ? 1 : 0;
 }
 
 extern "C" int WINAPI endTelvaneCommunication()
@@ -86,12 +90,17 @@ extern "C" int WINAPI endTelvaneCommunication()
 
 // A thread that already ended (its wait was terminated) is found ended at
 // once. Called on the watchguard's own thread, from a notification, it
-// would wait for itself: it refuses instead.
+// would wait for itself: it refuses instead. A flat wait on another thread
+// is ended first and out of the watchguard before it goes; on the waiting
+// thread itself (a window of the host's, dispatched by the wait) the end is
+// refused too.
 extern "C" int WINAPI deinitTelvaneCommunication()
 {
     AFX_MANAGE_STATE(AfxGetStaticModuleState());
+    if (IsWatchguardThread(g_pWatchguard) || !CFlatWait::TerminateAndWait())
+        return 0;
     CWatchguard* pWatchguard = g_pWatchguard;
-    if (!pWatchguard || pWatchguard->m_nThreadID == ::GetCurrentThreadId())
+    if (!pWatchguard)
         return 0;
     ::PostThreadMessageW(pWatchguard->m_nThreadID, WM_CLOSE, 0, 0);
     while (::WaitForSingleObject(pWatchguard->m_hThread, CloseRepostInterval) == WAIT_TIMEOUT)

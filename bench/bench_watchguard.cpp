@@ -116,7 +116,7 @@ double RoundTripLatency()
 int main()
 {
     HMODULE hSectorix = ::GetModuleHandleW(L"Sectorix.dll");
-    auto pfnInit = reinterpret_cast<PFN_InitWatchguard>(
+    auto pfnInit = reinterpret_cast<SECTORIX_PFN_InitWatchguard>(
         reinterpret_cast<void*>(::GetProcAddress(hSectorix, InitWatchguardName)));
     CWatchguard* pWatchguard = pfnInit ? pfnInit() : nullptr;
     if (!pWatchguard)

@@ -1,7 +1,8 @@
 #include "Sectorix/CMDLLApi.h"
 
+#include "Sectorix/Sectorix.h"
+#include "afx/ThreadAnsi.h"
 #include "api/FlatExports.h"
-#include "telemetry/TelemetryLibrary.h"
 
 #include <algorithm>
 #include <string>
@@ -203,28 +204,44 @@ int CCMDLLApi::cmdllSelectDrive(int index)
     return -1;
 }
 
-// Overwrites every sector of the active card with 0xFF, 64 sectors a write,
-// from a page-aligned buffer as unbuffered devices need it. Sectors written
-// before a failed write or a cancel stay written; a cancelled format counts
-// as finished.
+// The host's own format erases the card of the active source, through the
+// functions it would use itself.
 DWORD CCMDLLApi::AsyncFormatCard()
 {
     DWORD size = 0;
-    if (!getMCardImageSize(&size) || size == 0)
+    if (!getMCardImageSize(&size))
         return CARDLIB_FORMAT_FAILED;
+    return EraseCard(size / SectorSize, nullptr);
+}
+
+// A source's card is erased only through that source, whichever is active.
+DWORD CCMDLLApi::FormatSourceCard(CSectorix& card)
+{
+    unsigned long long size = card.GetCardSize();
+    if (size == 0)
+        return CARDLIB_FORMAT_FAILED;
+    return EraseCard(static_cast<DWORD>(std::min<unsigned long long>(size / SectorSize, MAXDWORD)), &card);
+}
+
+// Overwrites every sector with 0xFF, 64 sectors a write, from a page-aligned
+// buffer as unbuffered devices need it; without a card, through the active
+// source. Sectors written before a failed write or a cancel stay written; a
+// cancelled format counts as finished.
+DWORD CCMDLLApi::EraseCard(DWORD sectors, CSectorix* pCard)
+{
     const UINT bufferSize = FormatSectors * SectorSize;
     BYTE* erased = static_cast<BYTE*>(::VirtualAlloc(nullptr, bufferSize, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
     if (!erased)
         return CARDLIB_FORMAT_FAILED;
     std::fill(erased, erased + bufferSize, ErasedByte);
     DWORD code = CARDLIB_SUCCESS;
-    DWORD sectors = size / SectorSize;
     for (DWORD i = 0; i < sectors && !m_bCancel;)
     {
         m_dwProgress = static_cast<DWORD>(i * Percent / sectors);
         m_bPastStart = i > StartSectors;
         UINT count = std::min(FormatSectors, sectors - i);
-        if (!putSectorDataExA(i, count, erased))
+        bool written = pCard ? pCard->WriteSectors(erased, i, count) : putSectorDataExA(i, count, erased) != 0;
+        if (!written)
         {
             code = CARDLIB_FORMAT_FAILED;
             break;

@@ -60,6 +60,12 @@ DWORD CCMRECDLL::InitCard(const wchar_t* initFile)
     return cmrecMapError(m_pfnInitCard(init.configuration, init.extraInfo, init.extraInfoLength));
 }
 
+bool CCMRECDLL::IsUsableInit(const BYTE* data, size_t size)
+{
+    CardInit::RecorderInit init;
+    return CardInit::FindRecorderInit(data, size, init);
+}
+
 // Extra information longer than the buffer it was read into is not
 // written: the library overran the size it was given.
 DWORD CCMRECDLL::ReadInitCard(const wchar_t*, const wchar_t* outputFile)

@@ -3,6 +3,8 @@
 #include "Sectorix/CMDLLApi.h"
 #include "Sectorix/CMRECDLL.h"
 #include "cardlib/InitRecords.h"
+#include "afx/CriticalSection.h"
+#include "afx/SingleLock.h"
 #include "cardlib/WholeFile.h"
 
 #include <cwchar>
@@ -19,6 +21,8 @@ namespace
 {
 const wchar_t CmdllName[] = L"CMDLL.DLL";
 const wchar_t CmrecName[] = L"CMRECDLL.DLL";
+
+CCriticalSection g_useLock;
 }
 
 CCSMDLL::CCSMDLL(const wchar_t* path)
@@ -39,6 +43,7 @@ CCSMDLL::~CCSMDLL()
 bool CCSMDLL::SelectCSMDLL(const wchar_t* path)
 {
     const wchar_t* name = path ? path : CmdllName;
+    CSingleLock lock(&g_useLock, TRUE);
     if (!s_pCSMDLL)
     {
         if (_wcsicmp(name, CmdllName) == 0)
@@ -49,33 +54,77 @@ bool CCSMDLL::SelectCSMDLL(const wchar_t* path)
     return s_pCSMDLL && s_pCSMDLL->m_strPath == name;
 }
 
-// A library that could not be loaded is tried again on the next call.
 CCSMDLL* CCSMDLL::GetCSMDLL()
 {
+    CSingleLock lock(&g_useLock, TRUE);
     if (!s_pCSMDLL)
         SelectCSMDLL(nullptr);
+    return GetSelectedCSMDLL();
+}
+
+// A library that could not be loaded is tried again on the next call.
+CCSMDLL* CCSMDLL::GetSelectedCSMDLL()
+{
+    CSingleLock lock(&g_useLock, TRUE);
     CCSMDLL* pCSMDLL = s_pCSMDLL;
-    if (!pCSMDLL || pCSMDLL->m_bValid)
-        return pCSMDLL;
-    pCSMDLL->m_bValid = pCSMDLL->Load();
-    if (!pCSMDLL->m_bValid && pCSMDLL->m_hModule)
-    {
-        ::FreeLibrary(pCSMDLL->m_hModule);
-        pCSMDLL->m_hModule = nullptr;
-    }
+    if (pCSMDLL && !pCSMDLL->m_bValid)
+        pCSMDLL->m_bValid = pCSMDLL->LoadOnce();
     return pCSMDLL;
 }
 
-// A format still running is stopped first: its thread uses the binding and
-// the library.
+bool CCSMDLL::LoadOnce()
+{
+    if (Load())
+        return true;
+    if (m_hModule)
+    {
+        ::FreeLibrary(m_hModule);
+        m_hModule = nullptr;
+    }
+    return false;
+}
+
+CCriticalSection& CCSMDLL::GetUseLock()
+{
+    return g_useLock;
+}
+
+// The binding leaves the selection first, so that no new use finds it; a
+// format still running is stopped before the binding goes, as its thread
+// uses the binding and the library.
 void CCSMDLL::Unload()
 {
-    if (!s_pCSMDLL)
+    CCSMDLL* pCSMDLL;
+    {
+        CSingleLock lock(&g_useLock, TRUE);
+        pCSMDLL = s_pCSMDLL;
+        s_pCSMDLL = nullptr;
+    }
+    if (!pCSMDLL)
         return;
-    s_pCSMDLL->m_bCancel = true;
-    s_pCSMDLL->EndFormatThread();
-    delete s_pCSMDLL;
-    s_pCSMDLL = nullptr;
+    pCSMDLL->m_bCancel = true;
+    pCSMDLL->EndFormatThread();
+    delete pCSMDLL;
+}
+
+// The wait is on a handle of its own, without the lock: the format may need
+// the watchguard, whose poll holds the watchguard's lock while it takes
+// this one, and an Unload meanwhile may free the binding.
+void CCSMDLL::StopAsyncFormat(CRuntimeClass* pClass)
+{
+    HANDLE hThread = nullptr;
+    {
+        CSingleLock lock(&g_useLock, TRUE);
+        CCSMDLL* pCSMDLL = s_pCSMDLL;
+        if (!pCSMDLL || !pCSMDLL->m_hThread || !pCSMDLL->IsKindOf(pClass))
+            return;
+        pCSMDLL->m_bCancel = true;
+        HANDLE hProcess = ::GetCurrentProcess();
+        if (!::DuplicateHandle(hProcess, pCSMDLL->m_hThread, hProcess, &hThread, SYNCHRONIZE, FALSE, 0))
+            return;
+    }
+    ::WaitForSingleObject(hThread, INFINITE);
+    ::CloseHandle(hThread);
 }
 
 bool CCSMDLL::Load()
@@ -143,6 +192,32 @@ DWORD CCSMDLL::FormatCard()
 {
     StartFormat();
     return AsyncFormatCard();
+}
+
+DWORD CCSMDLL::FormatCard(CSectorix& card)
+{
+    StartFormat();
+    return FormatSourceCard(card);
+}
+
+// A library that formats through its own entries reaches only its own card.
+DWORD CCSMDLL::FormatSourceCard(CSectorix&)
+{
+    return AsyncFormatCard();
+}
+
+// An empty file would reach the card as an init of nothing.
+DWORD CCSMDLL::CheckInitFile(const wchar_t* initFile)
+{
+    std::vector<BYTE> bytes;
+    if (!ReadWholeFile(initFile, bytes) || bytes.empty() || !IsUsableInit(bytes.data(), bytes.size()))
+        return CARDLIB_UNUSABLE_INIT;
+    return CARDLIB_SUCCESS;
+}
+
+bool CCSMDLL::IsUsableInit(const BYTE* data, size_t size)
+{
+    return CardInit::IsIntact(data, size);
 }
 
 void CCSMDLL::StartFormat()

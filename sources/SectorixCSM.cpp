@@ -2,6 +2,8 @@
 
 #include "Sectorix/CMDLLApi.h"
 #include "Sectorix/Watchguard.h"
+#include "afx/CriticalSection.h"
+#include "afx/SingleLock.h"
 
 using namespace Sectorix;
 
@@ -14,10 +16,12 @@ const wchar_t* const MediaTexts[2][2] = {
     { L"Media removed from CSM-OmniDrive/SoftDrive.", L"Media inserted in CSM-OmniDrive/SoftDrive." },
 };
 
-// The CMDLL binding when it is the selected library and loaded.
+// The CMDLL binding when the host has it selected and it is loaded. Callers
+// hold the binding's use lock while they use it. A library the host
+// unloaded stays unloaded: a drive never selects one.
 CCMDLLApi* LoadedCMDLL()
 {
-    CCSMDLL* pCSMDLL = CCSMDLL::GetCSMDLL();
+    CCSMDLL* pCSMDLL = CCSMDLL::GetSelectedCSMDLL();
     if (!pCSMDLL || !pCSMDLL->isValid() || !pCSMDLL->IsKindOf(RUNTIME_CLASS(CCMDLLApi)))
         return nullptr;
     return static_cast<CCMDLLApi*>(pCSMDLL);
@@ -53,6 +57,7 @@ const wchar_t* CSectorixCSM::GetCSMDataSourceName()
 // status.
 bool CSectorixCSM::TestMedia(bool)
 {
+    CSingleLock lock(&CCSMDLL::GetUseLock(), TRUE);
     if (!Activate())
         return false;
     CCMDLLApi* pCMDLL = LoadedCMDLL();
@@ -77,6 +82,7 @@ bool CSectorixCSM::TestMedia(bool)
 // Another library than CMDLL has no drives to select.
 bool CSectorixCSM::Activate()
 {
+    CSingleLock lock(&CCSMDLL::GetUseLock(), TRUE);
     CCMDLLApi* pCMDLL = LoadedCMDLL();
     return pCMDLL && pCMDLL->cmdllSelectDrive(static_cast<int>(m_dwDrive)) == static_cast<int>(m_dwDrive);
 }

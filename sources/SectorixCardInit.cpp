@@ -3,6 +3,7 @@
 #include "Sectorix/Sectorix.h"
 
 #include "Sectorix/CMDLLApi.h"
+#include "sources/SectorixCSM.h"
 
 using namespace Sectorix;
 
@@ -10,6 +11,14 @@ namespace
 {
 const DWORD TempPathSize = MAX_PATH;
 const wchar_t ReadBackPrefix[] = L"TMP";
+
+// A CSM drive is reached through the drive the library has selected.
+DWORD SelectDrive(CSectorix& source)
+{
+    if (!source.IsKindOf(RUNTIME_CLASS(CSectorixCSM)))
+        return CARDLIB_SUCCESS;
+    return source.Activate() ? CARDLIB_SUCCESS : CARDLIB_NO_DRIVE;
+}
 
 // What every run ends with, whichever step stopped it: the low word of the
 // last code the library gave, the read-back file gone, the data source
@@ -60,8 +69,10 @@ private:
 };
 }
 
-// A library that cannot be loaded mounts nothing. The format's own code is
-// not examined: what counts is that the init file reads back.
+// A library that cannot be loaded mounts nothing. Nothing reaches the card
+// before the init file is known to be usable, a CSM drive works on its own
+// drive, not the one the last poll selected, and a format that failed leaves
+// the card without an init.
 eSectorixError CSectorix::InitializeCard(const wchar_t* initFile, bool format, DWORD* libraryCode)
 {
     CCSMDLL* pCSMDLL = CCSMDLL::GetCSMDLL();
@@ -72,13 +83,19 @@ eSectorixError CSectorix::InitializeCard(const wchar_t* initFile, bool format, D
         return ErrorMount;
     }
     CInitializationRun run(pCSMDLL, libraryCode);
+    if (!run.Succeeded(pCSMDLL->CheckInitFile(initFile)))
+        return ErrorInitCard;
+    if (!run.Succeeded(SelectDrive(*this)))
+        return ErrorMount;
     if (!run.Succeeded(pCSMDLL->MountDataSource(GetCSMDataSourceName(), run.DataSource(), format)))
         return ErrorMount;
     if (format)
     {
         m_bFormatting = true;
-        pCSMDLL->FormatCard();
+        DWORD formatted = pCSMDLL->FormatCard(*this);
         m_bFormatting = false;
+        if (!run.Succeeded(formatted))
+            return ErrorInitCard;
     }
     DWORD code = pCSMDLL->InitCard(initFile);
     if (!run.Succeeded(code))

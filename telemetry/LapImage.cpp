@@ -8,6 +8,9 @@
 namespace
 {
 const uint64_t SectorLimit = uint64_t(1) << 32;
+// The header buffer starts at this size, or the header's if smaller, and
+// doubles while the stream fills it.
+const size_t FirstHeaderBuffer = 64 * 1024;
 
 // Whether count sectors from first exist and fit a buffer this process
 // can address.
@@ -40,6 +43,9 @@ bool CLapImage::Open(const unsigned char* data, size_t size)
     return true;
 }
 
+// The buffer grows with what the stream really gives, up to the declared
+// size, so that a size the file merely claims costs no memory. A header
+// that ends short of its size is as corrupt as one that does not inflate.
 bool CLapImage::InflateHeader()
 {
     m_pHeader.reset();
@@ -47,18 +53,28 @@ bool CLapImage::InflateHeader()
     if (!m_pData)
         return false;
     uint32_t size = m_listBlock.HeaderSize();
-    // Zeroed, so that a header that ends early serves zeros after its end.
-    m_pHeader.reset(new (std::nothrow) unsigned char[std::max<uint32_t>(size, 1)]());
-    if (!m_pHeader)
-        return false;
     CInflateStream stream;
-    size_t produced = 0;
-    if (!stream.Start(m_pData + m_listBlock.HeaderOffset(), m_listBlock.HeaderPackedSize()) ||
-        stream.Inflate(m_pHeader.get(), size, produced) == CInflateStream::Failed)
-    {
-        m_pHeader.reset();
+    if (!stream.Start(m_pData + m_listBlock.HeaderOffset(), m_listBlock.HeaderPackedSize()))
         return false;
+    std::unique_ptr<unsigned char[]> header;
+    size_t capacity = 0;
+    size_t inflated = 0;
+    while (inflated < size)
+    {
+        size_t grown = std::min<size_t>(size, std::max(capacity * 2, FirstHeaderBuffer));
+        std::unique_ptr<unsigned char[]> larger(new (std::nothrow) unsigned char[grown]);
+        if (!larger)
+            return false;
+        std::copy(header.get(), header.get() + inflated, larger.get());
+        header = std::move(larger);
+        capacity = grown;
+        size_t produced = 0;
+        CInflateStream::Result result = stream.Inflate(header.get() + inflated, capacity - inflated, produced);
+        inflated += produced;
+        if (result == CInflateStream::Failed || (result == CInflateStream::Ended && inflated < size))
+            return false;
     }
+    m_pHeader = std::move(header);
     m_nHeaderSectors = size / SectorSize;
     return true;
 }

@@ -1,5 +1,6 @@
 #include "Sectorix/SectorixRT9ABurst.h"
 
+#include "afx/ThreadAnsi.h"
 #include "telemetry/TelemetryLibrary.h"
 
 using namespace Sectorix;

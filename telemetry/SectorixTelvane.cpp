@@ -1,10 +1,11 @@
 #include "Sectorix/SectorixTelvane.h"
 
-#include "Sectorix/CSMDLL.h"
 #include "Sectorix/Watchguard.h"
 #include "afx/SingleLock.h"
 #include "afx/WinThread.h"
 #include "telemetry/LapImage.h"
+
+#include <algorithm>
 
 using namespace Sectorix;
 
@@ -28,15 +29,15 @@ CSectorixTelvane::CSectorixTelvane(CWatchguard* pWatchguard)
     , m_evIdle(TRUE, TRUE)
     , m_evQueued(FALSE, TRUE)
     , m_lstQueue(10)
+    , m_evNoWaits(TRUE, TRUE)
 {
 }
 
-// The burst thread uses the library and the members to its end, so
-// nothing is freed before it has gone.
+// The burst thread and the waiters use the library and the members to
+// their end, so nothing is freed before they have gone.
 CSectorixTelvane::~CSectorixTelvane()
 {
-    m_evStop.SetEvent();
-    ::WaitForSingleObject(m_evIdle, INFINITE);
+    StopBurst();
     ReleaseLap();
     delete m_pLapImage;
 }
@@ -62,15 +63,34 @@ void CSectorixTelvane::OnStatusChange(UINT status)
 
 // The stop request is cleared before the thread exists, so that one made
 // while the thread is starting is not lost. A thread that cannot be
-// started leaves the source idle.
+// started leaves the source idle; a stopped source starts none. The
+// thread's own handle is kept, as its object deletes itself: a stop waits
+// until the thread has left the library's code, not only its work.
 void CSectorixTelvane::StartBurstThread()
 {
-    if (::WaitForSingleObject(m_evIdle, 0) != WAIT_OBJECT_0)
+    CSingleLock lock(&m_csBurst, TRUE);
+    if (m_bStopped || ::WaitForSingleObject(m_evIdle, 0) != WAIT_OBJECT_0)
         return;
     m_evIdle.ResetEvent();
     m_evStop.ResetEvent();
-    if (!AfxBeginThread(&_BurstDataEntry, this))
+    CloseBurstThread();
+    CWinThread* pThread = AfxBeginThread(&_BurstDataEntry, this, THREAD_PRIORITY_NORMAL, 0, CREATE_SUSPENDED);
+    if (!pThread)
+    {
         m_evIdle.SetEvent();
+        return;
+    }
+    HANDLE hProcess = ::GetCurrentProcess();
+    if (!::DuplicateHandle(hProcess, pThread->m_hThread, hProcess, &m_hBurstThread, SYNCHRONIZE, FALSE, 0))
+        m_hBurstThread = nullptr;
+    pThread->ResumeThread();
+}
+
+void CSectorixTelvane::CloseBurstThread()
+{
+    if (m_hBurstThread)
+        ::CloseHandle(m_hBurstThread);
+    m_hBurstThread = nullptr;
 }
 
 void CSectorixTelvane::QueueFile(CString path)
@@ -86,15 +106,78 @@ void CSectorixTelvane::QueueFile(CString path)
     m_evQueued.SetEvent();
 }
 
-// Serves the oldest finished lap as the card; a lap file that cannot be
-// prepared is skipped. False once no burst runs and nothing is queued.
+// A source that is stopped, or on its way out, answers false at once.
 bool CSectorixTelvane::WaitForBurstData()
+{
+    CEvent evEnd(FALSE, TRUE);
+    if (!EnterWait(evEnd))
+        return false;
+    bool served = ServeNextLap(evEnd);
+    LeaveWait(evEnd);
+    return served;
+}
+
+void CSectorixTelvane::EndBurstWaits()
+{
+    CSingleLock lock(&m_csBurst, TRUE);
+    for (HANDLE hEnd : m_waits)
+        ::SetEvent(hEnd);
+}
+
+bool CSectorixTelvane::EnterWait(HANDLE hEnd)
+{
+    CSingleLock lock(&m_csBurst, TRUE);
+    if (m_bStopped)
+        return false;
+    m_waits.push_back(hEnd);
+    m_evNoWaits.ResetEvent();
+    return true;
+}
+
+void CSectorixTelvane::LeaveWait(HANDLE hEnd)
+{
+    CSingleLock lock(&m_csBurst, TRUE);
+    m_waits.erase(std::find(m_waits.begin(), m_waits.end(), hEnd));
+    if (m_waits.empty())
+        m_evNoWaits.SetEvent();
+}
+
+// For good: the burst thread is told to stop and no other starts, every
+// waiter is told to leave, and both are waited for. The caller must not
+// hold the watchguard's lock, which both may need on their way out.
+void CSectorixTelvane::StopBurst()
+{
+    {
+        CSingleLock lock(&m_csBurst, TRUE);
+        m_bStopped = true;
+        m_evStop.SetEvent();
+        for (HANDLE hEnd : m_waits)
+            ::SetEvent(hEnd);
+    }
+    ::WaitForSingleObject(m_evIdle, INFINITE);
+    if (m_hBurstThread)
+        ::WaitForSingleObject(m_hBurstThread, INFINITE);
+    ::WaitForSingleObject(m_evNoWaits, INFINITE);
+    CloseBurstThread();
+}
+
+void CSectorixTelvane::EndLink()
+{
+    StopBurst();
+    CSectorixSPI::EndLink();
+}
+
+// Serves the oldest finished lap as the card; a lap file that cannot be
+// prepared is skipped. False once no burst runs and nothing is queued, and
+// when the wait is ended from outside.
+bool CSectorixTelvane::ServeNextLap(HANDLE hEnd)
 {
     for (;;)
     {
         ReleaseLap();
-        HANDLE events[] = { m_evIdle, m_evQueued };
-        ::WaitForMultipleObjects(ARRAYSIZE(events), events, FALSE, INFINITE);
+        HANDLE events[] = { hEnd, m_evIdle, m_evQueued };
+        if (::WaitForMultipleObjects(ARRAYSIZE(events), events, FALSE, INFINITE) == WAIT_OBJECT_0)
+            return false;
         if (::WaitForSingleObject(m_evQueued, 0) != WAIT_OBJECT_0)
         {
             CardInsertRemove(false);

@@ -1,6 +1,6 @@
 #include "telemetry/TelemetryLibrary.h"
 
-#include <vector>
+#include "afx/ThreadAnsi.h"
 
 namespace Sectorix
 {
@@ -12,18 +12,6 @@ const wchar_t* const VehicleTexts[2][2] = {
     { L"Verbindung zum Fahrzeug getrennt.", L"Verbindung zum Fahrzeug hergestellt." },
     { L"Disconnected from vehicle.", L"Connection to vehicle established." },
 };
-}
-
-std::string ToThreadAnsi(const wchar_t* text)
-{
-    if (!text)
-        return std::string();
-    int size = ::WideCharToMultiByte(CP_THREAD_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr);
-    if (size <= 0)
-        return std::string();
-    std::vector<char> narrow(static_cast<size_t>(size));
-    ::WideCharToMultiByte(CP_THREAD_ACP, 0, text, -1, narrow.data(), size, nullptr, nullptr);
-    return std::string(narrow.data());
 }
 
 FARPROC GetDecoratedProcAddress(HMODULE hModule, const wchar_t* name, int argBytes)

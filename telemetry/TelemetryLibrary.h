@@ -53,9 +53,6 @@ const WORD ERROR_BURST_PENDING = 0xFF17;
 // thread's ANSI code page; the undecorated name is never tried.
 FARPROC GetDecoratedProcAddress(HMODULE hModule, const wchar_t* name, int argBytes);
 
-// A narrow copy of a text in the calling thread's ANSI code page.
-std::string ToThreadAnsi(const wchar_t* text);
-
 // Posts to the window when one is set, else to the thread when one is set.
 void PostToTarget(HWND hWnd, DWORD threadId, UINT message, WPARAM wParam, LPARAM lParam);
 

@@ -179,6 +179,14 @@ void CSectorixTelvane::FetchBoardLog(BYTE* buffer, bool& success)
     _lap_info info = {};
     if (!m_pfnGetLogFileSize(&info) || info.size == 0)
         return;
+    // With no log folder logging is off: the log stays on the vehicle,
+    // untold. The vehicle keeps offering it, so the run ends with this pass
+    // as when a log cannot be stored, rather than pass again at once.
+    if (m_pWatchguard->GetLogFolder().IsEmpty())
+    {
+        success = false;
+        return;
+    }
     CString path;
     path.Format(BoardLogFormat, CString(m_pWatchguard->GetLogFolder()).GetString());
     HANDLE hFile = ::CreateFileW(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,

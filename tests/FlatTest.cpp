@@ -87,6 +87,35 @@ StatusResult BoundedStatus(unsigned short* status, DWORD bound)
     return { answer, watchdog.fired };
 }
 
+StatusThread::StatusThread()
+{
+    m_hThread = ::CreateThread(nullptr, 0, &Main, this, 0, &m_dwThreadId);
+}
+
+StatusThread::~StatusThread()
+{
+    Returned(0);
+    ::CloseHandle(m_hThread);
+}
+
+bool StatusThread::Returned(DWORD bound)
+{
+    if (::WaitForSingleObject(m_hThread, bound) == WAIT_OBJECT_0)
+        return true;
+    ::PostThreadMessageW(m_dwThreadId, WM_QUIT, 0, 0);
+    getTelvaneStatusTerminate();
+    ::WaitForSingleObject(m_hThread, testing_helpers::WaitBound);
+    return false;
+}
+
+DWORD WINAPI StatusThread::Main(void* pParam)
+{
+    StatusThread* pThis = static_cast<StatusThread*>(pParam);
+    unsigned short status = 0;
+    pThis->m_answer = getTelvaneStatus(&status);
+    return 0;
+}
+
 void ExpectCardFound(const StdoutCapture& out, const std::string& mediaLine)
 {
     unsigned short status = 0;

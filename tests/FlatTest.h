@@ -51,6 +51,31 @@ StatusResult BoundedStatus(unsigned short* status, DWORD bound);
 // media line once, the status connected. Fails the test otherwise.
 void ExpectCardFound(const StdoutCapture& out, const std::string& mediaLine);
 
+// getTelvaneStatus on a thread of its own, as a host that waits for a card
+// in the background. A call that does not return when it should is made to
+// (WM_QUIT, then a terminate), so that it fails the test instead of hanging
+// it.
+class StatusThread
+{
+public:
+    StatusThread();
+    ~StatusThread();
+
+    StatusThread(const StatusThread&) = delete;
+    StatusThread& operator=(const StatusThread&) = delete;
+
+    // Whether the call returned within the bound.
+    bool Returned(DWORD bound);
+    int Answer() const { return m_answer; }
+
+private:
+    static DWORD WINAPI Main(void* pParam);
+
+    HANDLE m_hThread = nullptr;
+    DWORD m_dwThreadId = 0;
+    volatile int m_answer = -1;
+};
+
 // Takes this thread's notifications of the flat wait until one of the state
 // arrives or the time runs out, without dispatching anything else.
 bool WaitForNotification(WPARAM state, DWORD bound, LPARAM* source = nullptr);

@@ -67,5 +67,6 @@ struct TelvaneAccess : CSectorixTelvane
 {
     using CSectorixTelvane::m_strFolder;
     using CSectorixTelvane::m_evIdle;
+    using CSectorixTelvane::m_evNoWaits;
     using CSectorixTelvane::m_pfnGetTelvaneSyncObject;
 };

@@ -26,7 +26,7 @@ int main(void)
     WCHAR text[16] = L"keep";
 
     check(getTelvaneVersionInfo(&info) == 1, "version record refused");
-    check(info.version == SECTORIX_VERSION, "version");
+    check(info.version == SECTORIX_VERSION_INFO_VERSION, "version");
     check(wcscmp(info.product, L"Sectorix DLL") == 0, "product name");
     check(initTelvaneCommunication() == 1, "initTelvaneCommunication in flat mode");
     check(startTelvaneCommunication() == 1, "startTelvaneCommunication without watchguard");

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <thread>
 
 namespace cs = CardLibStandin;
@@ -54,6 +55,13 @@ protected:
             return std::wstring();
         at += wcslen(L"_cmdllDoReadCard1(*TELVANE,");
         return calls.substr(at, calls.find(L')', at) - at);
+    }
+
+    CMemoryCard* Card(size_t size)
+    {
+        CMemoryCard* pCard = new CMemoryCard(m_pWatchguard, size);
+        Register(m_pWatchguard, pCard);
+        return pCard;
     }
 
     eSectorixError Initialize(CSectorix* pSource, DWORD& code, bool format = false)
@@ -176,6 +184,65 @@ TEST_F(CardInitTest, EachFailingStepEndsTheRunWithItsResultAndCleansUp)
     EXPECT_EQ(1u, code);
 }
 
+TEST_F(CardInitTest, FormatErasesOnlyTheCardOfTheSourceAndAFailedOneWritesNoInit)
+{
+    Cmdll(cs::SetCardImage, 0, File(L"card.img", Bytes(ImageSize, 0xFF)).c_str());
+    SelectCMDLL();
+    CMemoryCard* pActive = Card(1000 * 512);
+    ASSERT_TRUE(m_pWatchguard->ActivateSectorix(pActive, Sectorix::SetActive));
+    CMemoryCard* pOther = Card(200 * 512);
+    DWORD code = 0;
+    EXPECT_EQ(ErrorNone, Initialize(pOther, code, true));
+    EXPECT_TRUE(pActive->m_writes.empty());
+    EXPECT_EQ(Bytes(1000 * 512, 0x5A), pActive->m_bytes);
+    EXPECT_EQ(Bytes(200 * 512, 0xFF), pOther->m_bytes);
+
+    // A write that fails, and a source without a card size.
+    pOther->m_failAt = pOther->m_writes.size() + 1;
+    CTestSource* pSizeless = new CTestSource(m_pWatchguard, 7);
+    Register(m_pWatchguard, pSizeless);
+    for (CSectorix* pSource : { static_cast<CSectorix*>(pOther), static_cast<CSectorix*>(pSizeless) })
+    {
+        Cmdll(cs::ClearCalls);
+        EXPECT_EQ(ErrorInitCard, Initialize(pSource, code, true));
+        EXPECT_EQ(LOWORD(0x20010006), code);
+        std::wstring calls = CmdllCalls();
+        EXPECT_EQ(std::wstring::npos, calls.find(L"cmdllDoInitCard")) << calls;
+        EXPECT_EQ(calls.size() - wcslen(L"cmdllUnmountDataSource(5ec70001)\n"),
+                  calls.rfind(L"cmdllUnmountDataSource(5ec70001)\n")) << calls;
+    }
+    EXPECT_TRUE(pActive->m_writes.empty());
+}
+
+TEST_F(CardInitTest, AnInitFileThatCannotBeUsedStopsTheRunBeforeTheCardIsTouched)
+{
+    std::wstring image = File(L"card.img", Bytes(ImageSize, 0x5A));
+    CSectorix* pSource = ActiveImage(image);
+    ASSERT_NE(nullptr, pSource);
+    SelectCMDLL();
+    Bytes broken = InitFile();
+    broken.pop_back();
+    const std::wstring files[] = { m_folder + L"\\missing.init", File(L"empty.init", Bytes()),
+                                   File(L"broken.init", broken) };
+    for (const std::wstring& file : files)
+    {
+        Cmdll(cs::ClearCalls);
+        DWORD code = 0;
+        EXPECT_EQ(ErrorInitCard, pSource->InitializeCard(file.c_str(), true, &code));
+        EXPECT_EQ(LOWORD(0x20010007), code);
+        EXPECT_EQ(L"", CmdllCalls());
+    }
+    EXPECT_EQ(Bytes(ImageSize, 0x5A), card_files::ReadBytes(image, 0, ImageSize));
+
+    // The recorder library needs its two records.
+    CCSMDLL::Unload();
+    SelectCMREC();
+    Bytes extraOnly = Record(0x400, Filled(5, 1));
+    DWORD code = 0;
+    EXPECT_EQ(ErrorInitCard, pSource->InitializeCard(File(L"extra.init", extraOnly).c_str(), true, &code));
+    EXPECT_EQ(L"", CmrecCalls());
+}
+
 TEST_F(CardInitTest, FormatProgressIsSeenOnlyWhileTheSourceFormats)
 {
     Cmdll(cs::SetCardImage, 0, File(L"card.img", Bytes(ImageSize, 0xFF)).c_str());
@@ -252,17 +319,61 @@ TEST_F(CSMTest, MediaComeAndGoOnceEachAndTheSourceOffersNoSectors)
     EXPECT_STREQ(L"Medium aus CSM-OmniDrive/SoftDrive entfernt.", pDrive->GetMediaText(0));
 }
 
-TEST_F(CSMTest, InitialisationOfADriveMountsWithoutADataSourceName)
+// The host switches libraries while the drives are polled: a poll neither
+// brings back what the host unloaded nor uses a binding being unloaded.
+TEST_F(CSMTest, PollsNeverSelectALibraryAndUnloadingUnderThemIsSafe)
+{
+    Cmdll(cs::InsertMedium, 1, &MediumSize);
+    ASSERT_TRUE(m_pWatchguard->EnableCSM(true));
+    CCSMDLL::Unload();
+    RunWatchTimer();
+    EXPECT_TRUE(CCSMDLL::SelectCSMDLL(L"CMRECDLL.DLL"));
+    RunWatchTimer();
+    EXPECT_TRUE(CCSMDLL::GetCSMDLL()->IsKindOf(RUNTIME_CLASS(CCMRECDLL)));
+
+    std::atomic<bool> done{ false };
+    std::thread poller([&] {
+        while (!done)
+            RunWatchTimer();
+    });
+    for (int round = 0; round < 300; ++round)
+    {
+        CCSMDLL::Unload();
+        CCSMDLL::SelectCSMDLL(round % 2 ? L"CMDLL.DLL" : L"CMRECDLL.DLL");
+        ::Sleep(0);
+    }
+    done = true;
+    poller.join();
+    EXPECT_TRUE(CCSMDLL::GetCSMDLL()->IsKindOf(RUNTIME_CLASS(CCMDLLApi)));
+}
+
+TEST_F(CSMTest, InitialisationOfADriveSelectsItsOwnDriveAndMountsWithoutADataSourceName)
 {
     Cmdll(cs::SetCardImage, 0, File(L"card.img", Bytes(ImageSize, 0xFF)).c_str());
     ASSERT_TRUE(m_pWatchguard->EnableCSM(true));
-    CSectorixCSM* pDrive = Drive(1);
+    CSectorixCSM* pDrive = Drive(0);
     ASSERT_NE(nullptr, pDrive);
     EXPECT_EQ(nullptr, pDrive->GetCSMDataSourceName());
+    RunWatchTimer();
     Cmdll(cs::ClearCalls);
     DWORD code = 0;
     EXPECT_EQ(ErrorNone, Initialize(pDrive, code));
-    EXPECT_EQ(0u, CmdllCalls().find(L"_cmdllMountDataSource(null,0)")) << CmdllCalls();
+    std::wstring calls = CmdllCalls();
+    EXPECT_NE(std::wstring::npos, calls.find(L"cmdllSelectPCCardDrive(0,0)\n_cmdllMountDataSource(null,0)")) << calls;
+
+    // No sectors of its own to erase: the init file is not written.
+    Cmdll(cs::ClearCalls);
+    EXPECT_EQ(ErrorInitCard, Initialize(pDrive, code, true));
+    EXPECT_EQ(LOWORD(0x20010006), code);
+    EXPECT_EQ(std::wstring::npos, CmdllCalls().find(L"cmdllDoInitCard")) << CmdllCalls();
+
+    // A drive the library no longer serves mounts nothing.
+    const WORD oneSocket[] = { 1 };
+    Cmdll(cs::SetSockets, 1, oneSocket);
+    Cmdll(cs::ClearCalls);
+    EXPECT_EQ(ErrorMount, Initialize(Drive(2), code));
+    EXPECT_EQ(LOWORD(0x20010001), code);
+    EXPECT_EQ(std::wstring::npos, CmdllCalls().find(L"MountDataSource")) << CmdllCalls();
 }
 
 TEST_F(CSMTest, EnablingTwiceRegistersEveryDriveTwiceAndDisablingRemovesThemAll)

@@ -3,11 +3,13 @@
 // init file.
 #include "CardLibraryTest.h"
 
+#include "api/FlatExports.h"
 #include "cardlib/InitRecords.h"
 #include "cardlib/RecorderInit.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <random>
 #include <thread>
 
@@ -198,6 +200,31 @@ TEST_F(CardLibraryBindingTest, CancelStopsAnAsynchronousFormatBeforeItsNextWrite
     EXPECT_EQ(Success, pCMDLL->AsyncFormatResult());
     EXPECT_EQ(5u, pCard->m_writes.size());
     EXPECT_EQ(100u, progress);
+}
+
+// The flat end of the link deletes the watchguard and with it the card
+// that the format writes to: it waits for the format, cancelled, first.
+TEST_F(CardLibraryBindingTest, EndingTheLinkStopsAnAsynchronousFormatBeforeTheCardGoes)
+{
+    CCMDLLApi* pCMDLL = SelectCMDLL();
+    CMemoryCard* pCard = ActiveCard(1000 * 512);
+    pCard->m_holdAt = 4;
+    pCMDLL->AsyncFormatCardBegin();
+    ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(pCard->m_evHeld, WaitBound));
+    std::atomic<bool> ended{ false };
+    std::thread owner([&ended] {
+        deinitTelvaneCommunication();
+        ended = true;
+    });
+    ::Sleep(200);
+    EXPECT_FALSE(ended);
+    pCard->m_evRelease.SetEvent();
+    owner.join();
+    m_pWatchguard = nullptr;
+    DWORD progress = 0;
+    bool pastStart = false;
+    EXPECT_TRUE(pCMDLL->AsyncFormatProgress(progress, pastStart, false));
+    EXPECT_EQ(Success, pCMDLL->AsyncFormatResult());
 }
 
 TEST_F(CardLibraryBindingTest, RecorderInitFileHoldsBothBlocksWithTheirChecksums)

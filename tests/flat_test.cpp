@@ -10,7 +10,9 @@
 
 #include "Sectorix/SectorixFlat.h"
 
+#include <atomic>
 #include <cstring>
+#include <functional>
 #include <initializer_list>
 
 using namespace card_files;
@@ -310,6 +312,179 @@ TEST(FlatHost, TerminateEndsTheWaitAndTheWatchguardThread)
     EXPECT_EQ(1, deinitTelvaneCommunication());
     EXPECT_LT(::GetTickCount() - start, WaitBound);
     EXPECT_EQ(1, startTelvaneCommunication());
+}
+
+namespace
+{
+
+const wchar_t HostWindowClass[] = L"FlatTestHostWindow";
+const char TestCardText[] = "Test card";
+const size_t HostWindowPosts = 3;
+
+std::atomic<size_t> g_nWindowPosts{ 0 };
+std::atomic<LPARAM> g_windowPostSource{ 0 };
+
+LRESULT CALLBACK HostWindowProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message != SECTORIX_WM_NOTIFY)
+        return ::DefWindowProcW(hWnd, message, wParam, lParam);
+    g_windowPostSource = lParam;
+    ++g_nWindowPosts;
+    return 0;
+}
+
+// A window of the host's own on the calling thread, which takes WM_USER+1
+// for its own purposes.
+class HostWindow
+{
+public:
+    HostWindow()
+    {
+        WNDCLASSW windowClass = {};
+        windowClass.lpfnWndProc = &HostWindowProc;
+        windowClass.hInstance = ::GetModuleHandleW(nullptr);
+        windowClass.lpszClassName = HostWindowClass;
+        ::RegisterClassW(&windowClass);
+        m_hWnd = ::CreateWindowExW(0, HostWindowClass, L"", 0, 0, 0, 0, 0, nullptr, nullptr,
+                                   windowClass.hInstance, nullptr);
+    }
+
+    ~HostWindow()
+    {
+        ::DestroyWindow(m_hWnd);
+        ::UnregisterClassW(HostWindowClass, ::GetModuleHandleW(nullptr));
+    }
+
+    HWND m_hWnd;
+};
+
+struct HostPosts
+{
+    const StdoutCapture* out;
+    HWND hWnd;
+    DWORD thread;
+    LPARAM stranger;
+    HANDLE hReturned;
+    CTestSource* pKept;
+    CTestSource* pCard;
+};
+
+bool WaitUntil(const std::function<bool()>& done)
+{
+    DWORD start = ::GetTickCount();
+    while (!done())
+    {
+        if (::GetTickCount() - start > WaitBound)
+            return false;
+        ::Sleep(10);
+    }
+    return true;
+}
+
+void PostToThread(const HostPosts* pPosts, WPARAM state, CSectorix* pSource)
+{
+    ::PostThreadMessageW(pPosts->thread, SECTORIX_WM_NOTIFY, state, reinterpret_cast<LPARAM>(pSource));
+}
+
+// Once the wait runs, the host's own WM_USER+1 goes to its window, to its
+// thread and to its window again, each naming a source the watchguard has
+// never seen. Then the watchguard's own notifications: a source it has
+// removed but keeps, and one it holds, which ends the wait.
+DWORD WINAPI PostAsHost(void* pParam)
+{
+    HostPosts* pPosts = static_cast<HostPosts*>(pParam);
+    WaitUntil([pPosts] { return pPosts->out->Count(Prompt) > 0; });
+    ::PostMessageW(pPosts->hWnd, SECTORIX_WM_NOTIFY, SECTORIX_MEDIA_INSERTED, pPosts->stranger);
+    ::PostThreadMessageW(pPosts->thread, SECTORIX_WM_NOTIFY, SECTORIX_MEDIA_INSERTED, pPosts->stranger);
+    ::PostMessageW(pPosts->hWnd, SECTORIX_WM_NOTIFY, SECTORIX_MEDIA_REMOVED, pPosts->stranger);
+    WaitUntil([] { return g_nWindowPosts == HostWindowPosts; });
+
+    CWatchguard* pWatchguard = GetWatchguard();
+    pPosts->pKept = new CTestSource(pWatchguard, 'K');
+    Register(pWatchguard, pPosts->pKept);
+    pWatchguard->Remove(pPosts->pKept, true);
+    pPosts->pCard = new CTestSource(pWatchguard, 'C');
+    Register(pWatchguard, pPosts->pCard);
+    PostToThread(pPosts, SECTORIX_MEDIA_REMOVED, pPosts->pKept);
+    PostToThread(pPosts, SECTORIX_MEDIA_INSERTED, pPosts->pKept);
+    PostToThread(pPosts, SECTORIX_MEDIA_INSERTED, pPosts->pCard);
+    if (::WaitForSingleObject(pPosts->hReturned, WaitBound) == WAIT_TIMEOUT)
+        getTelvaneStatusTerminate();
+    return 0;
+}
+
+}
+
+// A GUI host waits on its own thread: what it posts as WM_USER+1 is no card
+// of the library's, and what it posts to a window reaches that window. A
+// source the watchguard removed still shows its media line, but is no card.
+TEST(FlatHost, WaitTakesOnlyThreadNotificationsOfSourcesItHolds)
+{
+    StdoutCapture out;
+    HostWindow window;
+    ASSERT_NE(nullptr, window.m_hWnd);
+    CTestSource stranger(nullptr, 'X');
+    LPARAM source = reinterpret_cast<LPARAM>(&stranger);
+    ::PostMessageW(window.m_hWnd, SECTORIX_WM_NOTIFY, SECTORIX_MEDIA_INSERTED, source);
+    HostPosts posts = { &out, window.m_hWnd, ::GetCurrentThreadId(), source,
+                        ::CreateEventW(nullptr, TRUE, FALSE, nullptr), nullptr, nullptr };
+    HANDLE hHost = ::CreateThread(nullptr, 0, &PostAsHost, &posts, 0, nullptr);
+    WORD status = Untouched;
+    int answer = getTelvaneStatus(&status);
+    ::SetEvent(posts.hReturned);
+    ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(hHost, 3 * WaitBound));
+    ::CloseHandle(hHost);
+    ::CloseHandle(posts.hReturned);
+    EXPECT_EQ(HostWindowPosts, g_nWindowPosts.load());
+    EXPECT_EQ(source, g_windowPostSource.load());
+    EXPECT_EQ(0, stranger.m_nActivateCalls);
+    ASSERT_NE(nullptr, posts.pCard) << "a host's post was taken for a card";
+    EXPECT_EQ(1, answer);
+    EXPECT_EQ(SECTORIX_STATUS_NOT_CONNECTED, status);
+    EXPECT_EQ(0, posts.pKept->m_nActivateCalls);
+    EXPECT_EQ(1, posts.pCard->m_nActivateCalls);
+    EXPECT_EQ(3u, out.Count(TestCardText)) << "one media line each for the kept source and the card";
+    EXPECT_EQ(1, deinitTelvaneCommunication());
+}
+
+// A host ends its wait for a card as soon as the end is taken: the wait may
+// still be starting the watchguard.
+TEST(FlatHost, TerminateTakenWhileTheWaitStartsEndsIt)
+{
+    for (int round = 1; round <= 3; ++round)
+    {
+        SCOPED_TRACE(round);
+        StatusThread waiting;
+        DWORD start = ::GetTickCount();
+        while (!getTelvaneStatusTerminate())
+        {
+            ASSERT_LT(::GetTickCount() - start, WaitBound) << "the wait never began";
+            ::Sleep(0);
+        }
+        EXPECT_TRUE(waiting.Returned(WaitBound)) << "a terminate answered 1 was lost";
+        EXPECT_EQ(0, waiting.Answer());
+        EXPECT_EQ(1, deinitTelvaneCommunication());
+    }
+}
+
+// Ending the link from another thread ends the wait, whether it is already
+// waiting for a card or still starting the watchguard.
+TEST(FlatHost, DeinitOnAnotherThreadEndsTheWait)
+{
+    for (bool waitingForCard : { true, false })
+    {
+        SCOPED_TRACE(waitingForCard);
+        StdoutCapture out;
+        StatusThread waiting;
+        if (waitingForCard)
+            ASSERT_TRUE(WaitUntil([&out] { return out.Count(Prompt) > 0; }));
+        else
+            ASSERT_TRUE(WaitUntil([] { return startTelvaneCommunication() == 0; }));
+        EXPECT_EQ(1, deinitTelvaneCommunication());
+        EXPECT_TRUE(waiting.Returned(WaitBound)) << "the wait outlived the link";
+        EXPECT_EQ(0, waiting.Answer());
+        EXPECT_EQ(1, startTelvaneCommunication()) << "the link was not ended";
+    }
 }
 
 using FlatTelemetryTest = TelemetryTest;

@@ -41,8 +41,8 @@ T Resolve(const char* name, int argumentBytes)
 
 TEST(Host, RunsTheWatchguardWithASourceOfItsOwn)
 {
-    auto pfnInit = Resolve<PFN_InitWatchguard>("InitWatchguard", 0);
-    auto pfnGet = Resolve<PFN_GetWatchguard>("GetWatchguard", 0);
+    auto pfnInit = Resolve<SECTORIX_PFN_InitWatchguard>("InitWatchguard", 0);
+    auto pfnGet = Resolve<SECTORIX_PFN_GetWatchguard>("GetWatchguard", 0);
     ASSERT_TRUE(pfnInit && pfnGet);
 #ifndef _WIN64
     // Only the decorated names are exported.
@@ -79,8 +79,8 @@ TEST(Host, RunsTheWatchguardWithASourceOfItsOwn)
 // The host's call reaches the card service, whose own result comes back.
 TEST(Host, FlatDeleteArpEntryAsksTheCardService)
 {
-    auto pfnDeleteArpEntry = Resolve<PFN_DeleteArpEntry>("DeleteArpEntry", 4);
-    auto pfnInit = Resolve<PFN_InitWatchguard>("InitWatchguard", 0);
+    auto pfnDeleteArpEntry = Resolve<SECTORIX_PFN_DeleteArpEntry>("DeleteArpEntry", 4);
+    auto pfnInit = Resolve<SECTORIX_PFN_InitWatchguard>("InitWatchguard", 0);
     ASSERT_TRUE(pfnDeleteArpEntry && pfnInit);
     CardServiceProcess service({ L"--protocol", L"1.1.10.1", L"--arp-result", L"-5" });
     ASSERT_TRUE(service.IsReady());
@@ -96,8 +96,8 @@ TEST(Host, FlatDeleteArpEntryAsksTheCardService)
 // The choice holds until it is unloaded; the library is loaded only on use.
 TEST(Host, FlatCardLibrarySelectionKeepsTheFirstChoiceUntilUnloaded)
 {
-    auto select = Resolve<PFN_SelectCSMDLL>("SelectCSMDLL", 4);
-    auto unload = Resolve<PFN_UnloadCSMDLL>("UnloadCSMDLL", 0);
+    auto select = Resolve<SECTORIX_PFN_SelectCSMDLL>("SelectCSMDLL", 4);
+    auto unload = Resolve<SECTORIX_PFN_UnloadCSMDLL>("UnloadCSMDLL", 0);
     ASSERT_TRUE(select && unload);
     EXPECT_TRUE(select(L"cmrecdll.dll"));
     EXPECT_FALSE(select(L"CMDLL.DLL"));

@@ -172,7 +172,7 @@ refuses_damaged_laps() {
     spoil_stream "$work/data.mflap" $data_offset_field
     first_data=$(lap_field "$lap" $first_data_sector_field)
     run_tool --lap "Z:$work/data.mflap" --out "Z:$work/copy.img"
-    expect_failure 1 "cannot read sector $first_data of the lap"
+    expect_failure 1 "cannot read sector $first_data of the card"
     run_tool --lap "Z:$work/data.mflap" --rescue --out "Z:$work/copy.img"
     expect_failure 4 "could not be read"
     last=$(($(stat -c %s "$image") / 512 - 1))

@@ -88,6 +88,20 @@ BOOL WINAPI ManualResetSync(HANDLE* handle)
     return TRUE;
 }
 
+const WORD UnansweredStatus = 0x1234;
+
+// A library that stores its status but answers that it did not.
+BOOL WINAPI StatusWithoutAnswer(unsigned short* status)
+{
+    *status = UnansweredStatus;
+    return FALSE;
+}
+
+struct StatusAccess : CSectorixTelvane
+{
+    using CSectorixTelvane::m_pfnGetTelvaneStatus;
+};
+
 }
 
 TEST_F(TelvaneLinkTest, OpensTheLinkWithBothTextsForwardsTheCardAndIsRetargetedWithoutTouchingTheLink)
@@ -279,6 +293,11 @@ TEST_F(NoNotifyTest, StatusChangesArriveThroughTheSyncObjectOncePerSignal)
     PumpFor(500);
     EXPECT_EQ(1u, Posts(SourceMessage, Connected).size());
     EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), ::WaitForSingleObject(manualSync, 0));
+
+    // The status read after a signal is passed on whatever the library answers.
+    pSource->*(&StatusAccess::m_pfnGetTelvaneStatus) = &StatusWithoutAnswer;
+    manualSync.SetEvent();
+    EXPECT_TRUE(WaitForPosts(SourceMessage, UnansweredStatus));
 }
 
 TEST_F(SPIDirectTest, AConnectedLinkIsMediaAndItsLossWaitsForAnotherActiveSource)

@@ -4,7 +4,9 @@
 #include "TelemetryTest.h"
 
 #include <algorithm>
+#include <atomic>
 #include <random>
+#include <thread>
 
 using namespace card_files;
 using namespace testing_helpers;
@@ -101,6 +103,54 @@ protected:
     // A status change in burst mode starts the burst thread.
     void StartBurst() { SetStatus(Connected); }
 
+    // A burst that has stored a lap, which the card library cannot serve,
+    // and fetches a long one slowly.
+    Lap StartSlowBurst()
+    {
+        Lap stored = MakeLap(8, 1, 0, 1, 3000);
+        Lap slow = MakeLap(9, 1, 1, 1, 300000);
+        Offer(stored);
+        Offer(slow);
+        Control(ts::SetFetchDelay, 100);
+        StartBurst();
+        EXPECT_TRUE(PumpUntil([this] { return CountCalls(L"getLastLapData@12(32768,32768)") > 0; })) << Calls();
+        return slow;
+    }
+
+    // A host thread in WaitForBurstData on the source while a burst runs;
+    // the test learns its answer and whether it has left.
+    void StartWaiter()
+    {
+        HANDLE hIdle = m_pSource->*(&TelvaneAccess::m_evIdle);
+        ASSERT_TRUE(PumpUntil([hIdle] { return ::WaitForSingleObject(hIdle, 0) == WAIT_TIMEOUT; }));
+        m_waiter = std::thread([this] {
+            m_bWaitAnswer = m_pSource->WaitForBurstData();
+            m_bWaiterLeft = true;
+        });
+        HANDLE hNoWaits = m_pSource->*(&TelvaneAccess::m_evNoWaits);
+        ASSERT_TRUE(PumpUntil([hNoWaits] { return ::WaitForSingleObject(hNoWaits, 0) == WAIT_TIMEOUT; }));
+    }
+
+    // What the stand-in recorded after the library's deinit.
+    std::wstring CallsAfterDeinit()
+    {
+        const std::wstring deinit = L"deinitTelvaneCommunication@0()\n";
+        std::wstring calls = Calls();
+        size_t at = calls.rfind(deinit);
+        return at == std::wstring::npos ? L"(no deinit)" : calls.substr(at + deinit.size());
+    }
+
+    // A waiter that a failed test left behind is sent out, not waited for
+    // without end.
+    void TearDown() override
+    {
+        if (m_pWatchguard)
+            m_pWatchguard->EndWaitForBurstData();
+        if (m_waiter.joinable())
+            m_waiter.join();
+        TelemetryTest::TearDown();
+    }
+
     bool WaitForBurstEnd()
     {
         HANDLE hIdle = m_pSource->*(&TelvaneAccess::m_evIdle);
@@ -109,6 +159,9 @@ protected:
     }
 
     CSectorixTelvane* m_pSource = nullptr;
+    std::thread m_waiter;
+    std::atomic<bool> m_bWaitAnswer{ true };
+    std::atomic<bool> m_bWaiterLeft{ false };
 };
 
 }
@@ -303,22 +356,74 @@ TEST_F(BurstTest, TheBoardLogIsAppendedFromItsOffsetAndAnewWhenItShrank)
     EXPECT_EQ(expected, WholeFile(boardLog));
 }
 
-TEST_F(BurstTest, DestroyingTheSourceDuringAFetchFailsTheLapAndEndsTheThreadFirst)
+TEST_F(BurstTest, WithoutALogFolderTheBoardLogStaysOnTheVehicle)
 {
-    Lap lap = MakeLap(9, 1, 1, 1, 300000);
-    Offer(lap);
-    Control(ts::SetFetchDelay, 100);
+    m_pWatchguard->SetLogFolder(L"");
+    std::vector<BYTE> log = RandomBytes(5000, 4);
+    Control(ts::SetBoardLog, log.size(), log.data());
     StartBurst();
-    ASSERT_TRUE(PumpUntil([this] { return CountCalls(L"getLastLapData@12(32768,32768)") > 0; })) << Calls();
+    ASSERT_TRUE(WaitForBurstEnd());
+    EXPECT_EQ(0u, CountCalls(L"GetLogFileData@12(0,5000)"));
+    EXPECT_EQ(0u, CountCalls(L"EndLogFileTransmit@0()"));
+}
+
+// The waiter leaves with false before the watchguard is gone, and the
+// burst thread ends before the library does.
+TEST_F(BurstTest, DeletingTheWatchguardMidBurstFailsTheLapSendsTheWaiterOutAndEndsTheThreadFirst)
+{
+    Lap lap = StartSlowBurst();
+    StartWaiter();
     StopWatchguard(m_pWatchguard);
-    std::wstring calls = Calls();
+    ASSERT_TRUE(PumpUntil([this] { return m_bWaiterLeft.load(); }));
+    EXPECT_FALSE(m_bWaitAnswer);
     ::Sleep(300);
-    EXPECT_EQ(calls, Calls());
+    EXPECT_EQ(L"", CallsAfterDeinit());
     ASSERT_TRUE(WaitForPosts(SourceMessage, Sectorix::NOTIFY_LAP_FAILED));
     EXPECT_EQ(LapNumbers(lap), Posts(SourceMessage, Sectorix::NOTIFY_LAP_FAILED)[0].lParam);
-    EXPECT_TRUE(Posts(SourceMessage, Sectorix::NOTIFY_LAP_DONE).empty());
-    EXPECT_EQ(0u, CountCalls(L"endLastLapTransmit@0()"));
+    EXPECT_EQ(1u, Posts(SourceMessage, Sectorix::NOTIFY_LAP_DONE).size());
+    EXPECT_EQ(1u, CountCalls(L"endLastLapTransmit@0()"));
     EXPECT_LT(WholeFile(LapFile(lap)).size(), lap.bytes.size());
+}
+
+TEST_F(BurstTest, DisablingMidBurstEndsTheThreadBeforeTheLibraryAndEnablingAgainServesTheLapOnce)
+{
+    Lap lap = StartSlowBurst();
+    StartWaiter();
+    m_pWatchguard->EnableTelvane(false, nullptr, nullptr, 0, nullptr, 0);
+    EXPECT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(m_pSource->*(&TelvaneAccess::m_evIdle), 0));
+    ASSERT_TRUE(PumpUntil([this] { return m_bWaiterLeft.load(); }));
+    EXPECT_FALSE(m_bWaitAnswer);
+    EXPECT_FALSE(m_pSource->WaitForBurstData());
+    ::Sleep(300);
+    EXPECT_EQ(L"", CallsAfterDeinit());
+
+    Control(ts::SetFetchDelay, 0);
+    Control(ts::ClearCalls);
+    m_posted.clear();
+    ASSERT_TRUE(EnableTelvane());
+    m_pSource = Telvane();
+    m_pSource->*(&TelvaneAccess::m_strFolder) = m_folder.c_str();
+    StartBurst();
+    ASSERT_TRUE(WaitForPosts(SourceMessage, Sectorix::NOTIFY_LAP_DONE));
+    ASSERT_TRUE(WaitForBurstEnd());
+    EXPECT_EQ(1u, Posts(SourceMessage, Sectorix::NOTIFY_LAP_DONE).size());
+    EXPECT_EQ(lap.bytes, WholeFile(LapFile(lap)));
+}
+
+// An ended wait leaves the burst running, and the next wait is served.
+TEST_F(BurstTest, AHostEndsAWaitWithoutTouchingTheBurst)
+{
+    Offer(OfferedFile(2, TEST_CARD_LAP));
+    Control(ts::SetFetchDelay, 400);
+    StartBurst();
+    StartWaiter();
+    m_pWatchguard->EndWaitForBurstData();
+    ASSERT_TRUE(PumpUntil([this] { return m_bWaiterLeft.load(); }));
+    EXPECT_FALSE(m_bWaitAnswer);
+    EXPECT_EQ(WAIT_TIMEOUT, ::WaitForSingleObject(m_pSource->*(&TelvaneAccess::m_evIdle), 0));
+    ASSERT_TRUE(m_pSource->WaitForBurstData());
+    std::vector<BYTE> image = WholeFile(WindowsPath(TEST_CARD_IMAGE));
+    EXPECT_EQ(image, ReadCard(image.size() / 512));
 }
 
 TEST_F(BurstTest, WaitingWithoutBurstOrQueueAnswersFalseAtOnceAndWithdrawsTheCard)

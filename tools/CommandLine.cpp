@@ -19,10 +19,9 @@ const int MaxPhysicalDrives = 64;
 const char ToolName[] = "sectorix-read";
 const char UsageText[] =
     "usage: sectorix-read --image FILE --out COPY [--rescue] [OPTION...]\n"
-    "       sectorix-read --drive E: | PhysicalDrive1 --out COPY [--rescue]\n"
-    "                     [OPTION...]\n"
+    "       sectorix-read --drive E: | PhysicalDrive1 --out COPY [--rescue] [OPTION...]\n"
     "       sectorix-read --lap LAP --out COPY [--rescue] [OPTION...]\n"
-    "       sectorix-read --list-laps FOLDER [OPTION...]\n"
+    "       sectorix-read --list-laps FOLDER\n"
     "       sectorix-read --telemetry LINK --out FOLDER [--libraries DIR] [OPTION...]\n"
     "       sectorix-read --image FILE | --drive E: --init INIT [--format --yes]\n"
     "                     [--library CMDLL.DLL | CMRECDLL.DLL] [--libraries DIR] [OPTION...]\n"

@@ -10,9 +10,6 @@
 namespace
 {
 const DWORD MillisecondsPerSecond = 1000;
-// The library looks at the drives before it listens for the end of the
-// wait: an end asked for too early is asked for again.
-const DWORD TerminateRepeat = 100;
 const size_t StatusTextSize = 8;
 }
 
@@ -63,12 +60,10 @@ void CFlatLink::WaitForCard(DWORD timeoutSeconds)
 DWORD WINAPI CFlatLink::DeadlineMain(void* pParam)
 {
     Deadline* pDeadline = static_cast<Deadline*>(pParam);
-    DWORD wait = pDeadline->milliseconds;
-    while (::WaitForSingleObject(pDeadline->hAnswered, wait) == WAIT_TIMEOUT)
+    if (::WaitForSingleObject(pDeadline->hAnswered, pDeadline->milliseconds) == WAIT_TIMEOUT)
     {
         pDeadline->passed = true;
         getTelvaneStatusTerminate();
-        wait = TerminateRepeat;
     }
     return 0;
 }

@@ -15,7 +15,7 @@ public:
     // sound lap, or holds no FAT file system that tells the card's size.
     explicit CLapCard(const std::wstring& path);
 
-    std::wstring Name() const override { return L"the lap " + m_path; }
+    std::wstring Name() const override { return L"the card in the lap file " + m_path; }
     unsigned long long Size() const override { return m_size; }
     bool Read(BYTE* buffer, DWORD firstSector, UINT count) override;
 

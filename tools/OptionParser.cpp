@@ -2,8 +2,8 @@
 
 #include "Console.h"
 #include "ToolError.h"
-#include "ToolVersion.h"
 
+#include "Sectorix/SectorixVersion.h"
 
 namespace
 {
@@ -53,7 +53,7 @@ bool COptionParser::Parse(int argc, wchar_t* argv[])
         }
         if (word == VersionOption)
         {
-            PrintLine(stdout, std::string(m_tool) + " " + SectorixToolsVersion);
+            PrintLine(stdout, std::string(m_tool) + " " + SECTORIX_VERSION_STRING);
             return false;
         }
     }

@@ -41,21 +41,14 @@ std::wstring CRescueCopier::ListPath(const std::wstring& copy)
     return copy + ListExtension;
 }
 
-// Replaced whole, like the copy, so that a stop leaves no half list.
+// Written whole, and flushed before the tool reports the copy, as the copy
+// itself is.
 void CRescueCopier::WriteList(const std::wstring& path) const
 {
     std::string text = ListText();
-    try
-    {
-        COutputFile list(path);
-        list.Write(reinterpret_cast<const BYTE*>(text.data()), static_cast<DWORD>(text.size()));
-        list.Commit();
-    }
-    catch (const CToolError& error)
-    {
-        throw CToolError(error.Code(), std::string("the copy is kept, but the list of its unreadable sectors ") +
-                                           "was not written: " + error.what());
-    }
+    COutputFile list(path);
+    list.Write(reinterpret_cast<const BYTE*>(text.data()), static_cast<DWORD>(text.size()));
+    list.Commit();
 }
 
 std::string CRescueCopier::ListText() const

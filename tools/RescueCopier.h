@@ -15,8 +15,7 @@ public:
     explicit CRescueCopier(CCardReader& card);
 
     // Throws CToolError(ExitFailed) when the copy or its list cannot be
-    // written, and CToolError(ExitInterrupted) when asked to stop: the copy
-    // and its list are then as they were.
+    // written.
     void CopyTo(const std::wstring& path);
 
     bool IsComplete() const { return m_reader.BadSectorCount() == 0; }

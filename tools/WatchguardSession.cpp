@@ -23,7 +23,7 @@ const char InitWatchguardName[] = "_InitWatchguard@0";
 CWatchguard* StartWatchguard()
 {
     HMODULE hSectorix = ::GetModuleHandleW(L"Sectorix.dll");
-    auto pfnInit = reinterpret_cast<PFN_InitWatchguard>(
+    auto pfnInit = reinterpret_cast<SECTORIX_PFN_InitWatchguard>(
         reinterpret_cast<void*>(::GetProcAddress(hSectorix, InitWatchguardName)));
     if (!pfnInit)
         throw CToolError(ExitFailed, std::string("Sectorix.dll does not export ") + InitWatchguardName);

@@ -16,7 +16,6 @@
 namespace
 {
 const char ToolName[] = "make-lap";
-const size_t SectorSize = 512;
 const char Usage[] =
     "usage: make-lap CARD_IMAGE LAP_FILE\n"
     "\n"
@@ -24,6 +23,7 @@ const char Usage[] =
     "  -h, --help  this text\n"
     "  --version   the version\n"
     "exit status: 0 written, 1 failed, 2 bad arguments\n";
+const size_t SectorSize = 512;
 
 // A lap is served as the card its file system describes: an image that is
 // not whole sectors, or holds less than its file system covers, would come

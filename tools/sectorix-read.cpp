@@ -102,28 +102,20 @@ void ConfirmFormat(const std::wstring& where, unsigned long long size)
         throw CToolError(ExitFailed, "the card was not formatted and is as it was");
 }
 
-// A rescue keeps a copy with unreadable sectors as zeros, and the status
-// says so.
-int Copy(CCardReader& card, const CCommandLine& options)
+void Copy(CCardReader& card, const std::wstring& copy)
 {
-    if (!options.Rescue())
-    {
-        CCardCopier copier(card);
-        copier.CopyTo(options.Copy());
-        copier.Report(options.Copy());
-        return ExitSuccess;
-    }
-    CRescueCopier copier(card);
-    copier.CopyTo(options.Copy());
-    copier.Report(options.Copy());
-    return copier.IsComplete() ? ExitSuccess : ExitIncomplete;
+    CCardCopier copier(card);
+    copier.CopyTo(copy);
+    copier.Report(copy);
 }
 
-// The card is closed and deactivated before the watchguard stops.
-int CopyCard(CWatchguard* pWatchguard, CSectorix* pSource, const std::wstring& where, const CCommandLine& options)
+// What cannot be read is zeros in the copy, and the status says so.
+int Rescue(CCardReader& card, const std::wstring& copy)
 {
-    CActiveCard card(pWatchguard, pSource, where);
-    return Copy(card, options);
+    CRescueCopier copier(card);
+    copier.CopyTo(copy);
+    copier.Report(copy);
+    return copier.IsComplete() ? ExitSuccess : ExitIncomplete;
 }
 
 // A stored lap needs no link, so no watchguard either.
@@ -131,7 +123,10 @@ int CopyLap(const CCommandLine& options)
 {
     CLapCard lap(options.Lap());
     Say("reading the card in the lap file " + Utf8(options.Lap()));
-    return Copy(lap, options);
+    if (options.Rescue())
+        return Rescue(lap, options.Copy());
+    Copy(lap, options.Copy());
+    return ExitSuccess;
 }
 
 int CopyLaps(CWatchguardSession& session, const CCommandLine& options)
@@ -187,9 +182,17 @@ int Run(int argc, wchar_t* argv[])
         return InitializeCard(session, pSource, where, options);
     bool bService = pSource->IsKindOf(RUNTIME_CLASS(CSectorixService));
     Say("reading the card in " + Utf8(where) + (bService ? " through the card service" : ""));
-    int status = CopyCard(session.Watchguard(), pSource, where, options);
+    int code = ExitSuccess;
+    {
+        // The card is closed and deactivated before the watchguard stops.
+        CActiveCard card(session.Watchguard(), pSource, where);
+        if (options.Rescue())
+            code = Rescue(card, options.Copy());
+        else
+            Copy(card, options.Copy());
+    }
     session.Stop();
-    return status;
+    return code;
 }
 }
 

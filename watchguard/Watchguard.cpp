@@ -1,5 +1,6 @@
 #include "Sectorix/Watchguard.h"
 
+#include "Sectorix/CMDLLApi.h"
 #include "Sectorix/Sectorix.h"
 #include "afx/ModuleState.h"
 #include "afx/SingleLock.h"
@@ -78,11 +79,15 @@ BOOL CWatchguard::InitInstance()
     return TRUE;
 }
 
+// A CMDLL format writes through the active source, which may need the
+// alertable thread for its pipe, so the format ends before that thread and
+// before any source goes.
 int CWatchguard::ExitInstance()
 {
     Notify(WatchguardStopped, nullptr);
     if (m_pWnd)
         m_pWnd->DestroyWindow();
+    CCSMDLL::StopAsyncFormat(RUNTIME_CLASS(CCMDLLApi));
     m_evStop.SetEvent();
     return CWinThread::ExitInstance();
 }

@@ -3,6 +3,7 @@
 #include "Sectorix/Watchguard.h"
 
 #include "Sectorix/CMDLLApi.h"
+#include "afx/CriticalSection.h"
 #include "afx/SingleLock.h"
 #include "sources/SectorixCSM.h"
 
@@ -37,6 +38,7 @@ bool CWatchguard::EnableCSM(bool enable)
     }
     if (!m_mutexCSM.Lock(CSMMutexName))
         return false;
+    CSingleLock useLock(&CCSMDLL::GetUseLock(), TRUE);
     CCSMDLL* pCSMDLL = CCSMDLL::GetCSMDLL();
     if (!pCSMDLL || !pCSMDLL->IsKindOf(RUNTIME_CLASS(CCMDLLApi)) || !pCSMDLL->isValid())
         return false;

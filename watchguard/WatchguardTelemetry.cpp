@@ -55,14 +55,22 @@ CWatchguard::LinkStart CWatchguard::EnableLink(CWatchguardMutex& mutex, const CS
     return pSource->StartLink(first, second) ? LinkStarted : LinkStartFailed;
 }
 
+// The source leaves the registry first, so that no status change reaches
+// it any more; its link then ends without m_lock, as the threads it waits
+// for may need that lock on their way out.
 template <class TSource>
 void CWatchguard::DisableLink(CWatchguardMutex& mutex)
 {
-    if (TSource* pSource = static_cast<TSource*>(Find(RUNTIME_CLASS(TSource), 0)))
+    TSource* pSource;
     {
-        pSource->EndLink();
-        Remove(pSource, true);
+        CSingleLock lock(&m_lock, TRUE);
+        pSource = static_cast<TSource*>(Find(RUNTIME_CLASS(TSource), 0));
+        if (pSource)
+            Remove(pSource, true);
     }
+    if (pSource)
+        pSource->EndLink();
+    CSingleLock lock(&m_lock, TRUE);
     mutex.Unlock();
 }
 
@@ -70,14 +78,16 @@ void CWatchguard::DisableLink(CWatchguardMutex& mutex)
 bool CWatchguard::EnableTelvane(bool enable, const wchar_t* first, const wchar_t* second, DWORD threadId,
                                 HWND window, UINT message)
 {
-    CSingleLock lock(&m_lock, TRUE);
+    CSingleLock linkLock(&m_linkLock, TRUE);
     if (!enable)
     {
         DisableLink<CSectorixTelvane>(m_mutexTelvane);
         return false;
     }
+    CSingleLock lock(&m_lock, TRUE);
     LinkStart start = EnableLink<CSectorixTelvane>(m_mutexTelvane, LinkMutexName(TelvaneMutexPrefix, first),
                                                    WM_TELVANE_STATUS, first, second, threadId, window, message);
+    lock.Unlock();
     if (start == LinkStartFailed)
         EnableTelvane(false, nullptr, nullptr, 0, nullptr, 0);
     return start == LinkStarted;
@@ -88,14 +98,16 @@ bool CWatchguard::EnableSPIDirect(bool enable, DWORD threadId, HWND window, UINT
 {
     if (enable && !IsWindowsXPOrLater())
         return false;
-    CSingleLock lock(&m_lock, TRUE);
+    CSingleLock linkLock(&m_linkLock, TRUE);
     if (!enable)
     {
         DisableLink<CSectorixSPIDirect>(m_mutexSPI);
         return false;
     }
+    CSingleLock lock(&m_lock, TRUE);
     LinkStart start = EnableLink<CSectorixSPIDirect>(m_mutexSPI, SPIDirectMutexName, WM_SPIDIRECT_STATUS, nullptr,
                                                      nullptr, threadId, window, message);
+    lock.Unlock();
     if (start == LinkStartFailed)
         EnableSPIDirect(false, 0, nullptr, 0);
     return start == LinkStarted;
@@ -104,17 +116,32 @@ bool CWatchguard::EnableSPIDirect(bool enable, DWORD threadId, HWND window, UINT
 bool CWatchguard::EnableRT9ABurst(bool enable, const wchar_t* first, const wchar_t* second, DWORD threadId,
                                   HWND window, UINT message)
 {
-    CSingleLock lock(&m_lock, TRUE);
+    CSingleLock linkLock(&m_linkLock, TRUE);
     if (!enable)
     {
         DisableLink<CSectorixRT9ABurst>(m_mutexRT9ABurst);
         return false;
     }
+    CSingleLock lock(&m_lock, TRUE);
     LinkStart start = EnableLink<CSectorixRT9ABurst>(m_mutexRT9ABurst, LinkMutexName(RT9ABurstMutexPrefix, first),
                                                      WM_RT9ABURST_STATUS, first, second, threadId, window, message);
+    lock.Unlock();
     if (start == LinkStartFailed)
         EnableRT9ABurst(false, nullptr, nullptr, 0, nullptr, 0);
     return start == LinkStarted;
+}
+
+void CWatchguard::EndWaitForBurstData()
+{
+    CSingleLock lock(&m_lock, TRUE);
+    for (const auto* pList : { &m_sources, &m_removed })
+    {
+        for (INT_PTR i = 0; i < pList->GetSize(); ++i)
+        {
+            if ((*pList)[i]->IsKindOf(RUNTIME_CLASS(CSectorixTelvane)))
+                static_cast<CSectorixTelvane*>((*pList)[i])->EndBurstWaits();
+        }
+    }
 }
 
 template <class TSource>
@@ -147,13 +174,16 @@ HANDLE CWatchguard::TelvaneSyncObject()
 
 // The library's event is reset before its status is read: one signal is
 // handled once, however the library resets its event, and a change
-// signalled meanwhile is read all the same.
+// signalled meanwhile is read all the same. A signal is a change whatever
+// the status query answers; a library that stores nothing is not connected.
 void CWatchguard::OnTelvaneSync(HANDLE hSync)
 {
     ::ResetEvent(hSync);
     CSingleLock lock(&m_lock, TRUE);
     auto* pSource = static_cast<CSectorixTelvane*>(Find(RUNTIME_CLASS(CSectorixTelvane), 0));
-    unsigned short status = 0;
-    if (pSource && pSource->GetLibraryStatus(&status))
-        pSource->OnStatusChange(status);
+    if (!pSource)
+        return;
+    unsigned short status = STATUS_NOT_CONNECTED;
+    pSource->GetLibraryStatus(&status);
+    pSource->OnStatusChange(status);
 }

@@ -16,9 +16,8 @@ struct _cmdll_drive_status
 static_assert(sizeof(_cmdll_drive_status) == 32, "drive status record");
 
 // The binding to CMDLL.DLL, the default card library: it initialises and
-// reads back cards through a data source of the library, formats the active
-// card through the library's own sector writing, and lists the PC-card
-// drives the library serves.
+// reads back cards through a data source of the library, formats a card by
+// erasing its sectors, and lists the PC-card drives the library serves.
 class SECTORIX_API CCMDLLApi : public CCSMDLL
 {
     DECLARE_DYNAMIC(CCMDLLApi)
@@ -58,6 +57,7 @@ protected:
 
     bool Load() override;
     DWORD AsyncFormatCard() override;
+    DWORD FormatSourceCard(CSectorix& card) override;
 
     PFN_GetDriveStatus m_pfnGetDriveStatus = nullptr;
     PFN_Presence m_pfnGetErrorText = nullptr;
@@ -122,5 +122,6 @@ private:
     template <class TEntry>
     bool ResolveEither(const char* first, const char* second, TEntry& entry);
     bool ResolveRequired();
+    DWORD EraseCard(DWORD sectors, CSectorix* pCard);
     void ResolveLastLapGroup();
 };

@@ -33,6 +33,7 @@ protected:
 
     bool Load() override;
     DWORD AsyncFormatCard() override;
+    bool IsUsableInit(const BYTE* data, size_t size) override;
 
     PFN_Presence m_pfnGetErrorText = nullptr;
     PFN_InitFormat m_pfnInitFormat = nullptr;

@@ -51,6 +51,10 @@ enum ActivationMode
 
 const UINT SectorSize = 512;
 
+// Success in the card library code space, which every card source answers
+// in; the library's codes reach the host unchanged.
+const DWORD CARDLIB_SUCCESS = 0x20010000;
+
 // Link status words of TelvaneGetStatus: only STATUS_CONNECTED means the
 // card can be read; a drive whose card is present but cannot be opened
 // answers STATUS_CARD_NOT_OPENED.

@@ -5,9 +5,11 @@
  * interface, so that a host written for that library reads a card through
  * Sectorix.dll with the same calls, whatever source the card sits in. The
  * DLL exports them under their decorated names (_getTelvaneStatus@4, ...);
- * a host links them by name through the import library libSectorixFlat.a,
- * or resolves those names with GetProcAddress (the PFN_ types below) when
- * it loads the DLL late.
+ * a host links them by name through an import library (Sectorix.lib for
+ * Microsoft's toolset and tools that read its format, libSectorixFlat.a for
+ * mingw-w64), or resolves those names with GetProcAddress (the
+ * SECTORIX_PFN_ types below) when it loads the DLL late. The header is C89
+ * and C++, and needs nothing but <windows.h>.
  *
  * A typical sequence: initTelvaneCommunication, startTelvaneCommunication,
  * getTelvaneStatus (waits for a card and makes it the one read), the sector
@@ -20,8 +22,14 @@
 
 #include <windows.h>
 
-#ifndef __cplusplus
+/* The functions that answer a truth value answer a one-byte bool. */
+#if defined(__cplusplus)
+typedef bool SECTORIX_BOOL;
+#elif defined(__STDC_VERSION__) && __STDC_VERSION__ >= 199901L
 #include <stdbool.h>
+typedef bool SECTORIX_BOOL;
+#else
+typedef unsigned char SECTORIX_BOOL;
 #endif
 
 /* The library itself and its white-box tests define the functions. */
@@ -73,7 +81,7 @@
 #define SECTORIX_SECTOR_SIZE 512
 
 /* What getTelvaneVersionInfo fills: 1284 bytes, texts zero-padded. */
-#define SECTORIX_VERSION 0x00000100
+#define SECTORIX_VERSION_INFO_VERSION 0x00000100
 typedef struct SECTORIX_VERSION_INFO
 {
     DWORD version;
@@ -135,7 +143,7 @@ SECTORIX_FLAT_API int WINAPI getTelvanePacketSize(UINT* size);
 /* getMCardImageSize answers 0 for a card of a multiple of 4 GiB; the 64-bit
  * form gives every size. */
 SECTORIX_FLAT_API int WINAPI getMCardImageSize(DWORD* size);
-SECTORIX_FLAT_API int WINAPI getMCardImageSize64(unsigned long long* size);
+SECTORIX_FLAT_API int WINAPI getMCardImageSize64(ULONGLONG* size);
 SECTORIX_FLAT_API int WINAPI getSectorData(DWORD sector, BYTE* buffer);
 /* With a sector list, reads the listed sectors and ignores firstSector. */
 SECTORIX_FLAT_API int WINAPI getSectorDataEx(DWORD firstSector, UINT count, BYTE* buffer, DWORD* sectors);
@@ -154,47 +162,47 @@ SECTORIX_FLAT_API int WINAPI endTelvaneCommunication(void);
 SECTORIX_FLAT_API int WINAPI deinitTelvaneCommunication(void);
 SECTORIX_FLAT_API int WINAPI getSectorixType(unsigned short* type);
 /* The folder of the daily log files; it must exist. */
-SECTORIX_FLAT_API bool WINAPI SetLogFolder(const WCHAR* folder);
+SECTORIX_FLAT_API SECTORIX_BOOL WINAPI SetLogFolder(const WCHAR* folder);
 /* Asks the card service to delete an ARP entry (IPv4 address in network
  * order). */
 SECTORIX_FLAT_API LONG WINAPI DeleteArpEntry(DWORD address);
 /* Chooses the card library, "CMDLL.DLL" (the default, also for null) or
  * "CMRECDLL.DLL" in any case and without a folder; true when that library
  * is the chosen one. A choice stays until UnloadCSMDLL. */
-SECTORIX_FLAT_API bool WINAPI SelectCSMDLL(const WCHAR* library);
+SECTORIX_FLAT_API SECTORIX_BOOL WINAPI SelectCSMDLL(const WCHAR* library);
 SECTORIX_FLAT_API void WINAPI UnloadCSMDLL(void);
 
 /* For hosts that load the DLL late, resolving the decorated names. */
-typedef CWatchguard*(WINAPI* PFN_InitWatchguard)(void);
-typedef CWatchguard*(WINAPI* PFN_GetWatchguard)(void);
-typedef int(WINAPI* PFN_initTelvaneCommunication)(void);
-typedef int(WINAPI* PFN_startTelvaneCommunication)(void);
-typedef int(WINAPI* PFN_getTelvaneStatus)(unsigned short*);
-typedef int(WINAPI* PFN_getTelvaneStatusTerminate)(void);
-typedef int(WINAPI* PFN_getTelvaneSyncObject)(HANDLE*);
-typedef int(WINAPI* PFN_getTelvaneVersionInfo)(SECTORIX_VERSION_INFO*);
-typedef int(WINAPI* PFN_getTelvaneError)(unsigned short*, WCHAR*);
-typedef int(WINAPI* PFN_getTelvanePacketSize)(UINT*);
-typedef int(WINAPI* PFN_getMCardImageSize)(DWORD*);
-typedef int(WINAPI* PFN_getMCardImageSize64)(unsigned long long*);
-typedef int(WINAPI* PFN_getSectorData)(DWORD, BYTE*);
-typedef int(WINAPI* PFN_getSectorDataEx)(DWORD, UINT, BYTE*, DWORD*);
-typedef int(WINAPI* PFN_getSectorDataExA)(DWORD, UINT, BYTE*);
-typedef int(WINAPI* PFN_getSectorDataExB)(UINT, DWORD*, BYTE*);
-typedef int(WINAPI* PFN_putSectorDataExA)(DWORD, UINT, BYTE*);
-typedef int(WINAPI* PFN_getListBlock)(unsigned short*);
-typedef int(WINAPI* PFN_putLogbookEntry)(DWORD);
-typedef int(WINAPI* PFN_reloginMemoryCard)(void);
-typedef int(WINAPI* PFN_restartMeasurement)(void);
-typedef int(WINAPI* PFN_sendTelvaneCommand)(unsigned short, BYTE*, unsigned short*, BYTE*);
-typedef int(WINAPI* PFN_endDataTransmit)(void);
-typedef int(WINAPI* PFN_endTelvaneCommunication)(void);
-typedef int(WINAPI* PFN_deinitTelvaneCommunication)(void);
-typedef int(WINAPI* PFN_getSectorixType)(unsigned short*);
-typedef bool(WINAPI* PFN_SetLogFolder)(const WCHAR*);
-typedef LONG(WINAPI* PFN_DeleteArpEntry)(DWORD);
-typedef bool(WINAPI* PFN_SelectCSMDLL)(const WCHAR*);
-typedef void(WINAPI* PFN_UnloadCSMDLL)(void);
+typedef CWatchguard*(WINAPI* SECTORIX_PFN_InitWatchguard)(void);
+typedef CWatchguard*(WINAPI* SECTORIX_PFN_GetWatchguard)(void);
+typedef int(WINAPI* SECTORIX_PFN_initTelvaneCommunication)(void);
+typedef int(WINAPI* SECTORIX_PFN_startTelvaneCommunication)(void);
+typedef int(WINAPI* SECTORIX_PFN_getTelvaneStatus)(unsigned short*);
+typedef int(WINAPI* SECTORIX_PFN_getTelvaneStatusTerminate)(void);
+typedef int(WINAPI* SECTORIX_PFN_getTelvaneSyncObject)(HANDLE*);
+typedef int(WINAPI* SECTORIX_PFN_getTelvaneVersionInfo)(SECTORIX_VERSION_INFO*);
+typedef int(WINAPI* SECTORIX_PFN_getTelvaneError)(unsigned short*, WCHAR*);
+typedef int(WINAPI* SECTORIX_PFN_getTelvanePacketSize)(UINT*);
+typedef int(WINAPI* SECTORIX_PFN_getMCardImageSize)(DWORD*);
+typedef int(WINAPI* SECTORIX_PFN_getMCardImageSize64)(ULONGLONG*);
+typedef int(WINAPI* SECTORIX_PFN_getSectorData)(DWORD, BYTE*);
+typedef int(WINAPI* SECTORIX_PFN_getSectorDataEx)(DWORD, UINT, BYTE*, DWORD*);
+typedef int(WINAPI* SECTORIX_PFN_getSectorDataExA)(DWORD, UINT, BYTE*);
+typedef int(WINAPI* SECTORIX_PFN_getSectorDataExB)(UINT, DWORD*, BYTE*);
+typedef int(WINAPI* SECTORIX_PFN_putSectorDataExA)(DWORD, UINT, BYTE*);
+typedef int(WINAPI* SECTORIX_PFN_getListBlock)(unsigned short*);
+typedef int(WINAPI* SECTORIX_PFN_putLogbookEntry)(DWORD);
+typedef int(WINAPI* SECTORIX_PFN_reloginMemoryCard)(void);
+typedef int(WINAPI* SECTORIX_PFN_restartMeasurement)(void);
+typedef int(WINAPI* SECTORIX_PFN_sendTelvaneCommand)(unsigned short, BYTE*, unsigned short*, BYTE*);
+typedef int(WINAPI* SECTORIX_PFN_endDataTransmit)(void);
+typedef int(WINAPI* SECTORIX_PFN_endTelvaneCommunication)(void);
+typedef int(WINAPI* SECTORIX_PFN_deinitTelvaneCommunication)(void);
+typedef int(WINAPI* SECTORIX_PFN_getSectorixType)(unsigned short*);
+typedef SECTORIX_BOOL(WINAPI* SECTORIX_PFN_SetLogFolder)(const WCHAR*);
+typedef LONG(WINAPI* SECTORIX_PFN_DeleteArpEntry)(DWORD);
+typedef SECTORIX_BOOL(WINAPI* SECTORIX_PFN_SelectCSMDLL)(const WCHAR*);
+typedef void(WINAPI* SECTORIX_PFN_UnloadCSMDLL)(void);
 
 #ifdef __cplusplus
 }

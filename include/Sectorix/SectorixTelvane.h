@@ -1,10 +1,12 @@
 #pragma once
 
+#include "Sectorix/SectorixListBlock.h"
 #include "Sectorix/SectorixSPI.h"
 #include "afx/CriticalSection.h"
 #include "afx/Event.h"
 #include "afx/StringList.h"
-#include "telemetry/ListBlock.h"
+
+#include <vector>
 
 class CLapImage;
 
@@ -24,6 +26,8 @@ public:
     void QueueFile(CString path);
     bool EraseFlashcard();
     void CopyListBlock(const _list_block* source, _list_block* target, WORD targetLength);
+    // Every thread waiting in WaitForBurstData answers false now.
+    void EndBurstWaits();
     DWORD SetCardHasBeenRead(void* card) override;
 
     bool IsBurstMode() override;
@@ -40,6 +44,9 @@ protected:
     explicit CSectorixTelvane(CWatchguard* pWatchguard);
 
     void OnStatusChange(UINT status) override;
+    // The watchguard ends the link through the source's own class, so that
+    // the burst thread and the waiters are gone before the library ends.
+    void EndLink();
 
     static UINT _BurstDataEntry(LPVOID pSource);
     UINT BurstDataEntry();
@@ -64,6 +71,15 @@ protected:
     _list_block m_listBlock = {};
     FILETIME m_ftLapFile = {};
     DWORD m_nBoardLogOffset = 0;
+    // Guards the burst's start and stop and the waiters; nothing else is
+    // taken while it is held.
+    CCriticalSection m_csBurst;
+    bool m_bStopped = false;
+    HANDLE m_hBurstThread = nullptr;
+    // One end event per thread in WaitForBurstData; m_evNoWaits is set
+    // while there is none.
+    std::vector<HANDLE> m_waits;
+    CEvent m_evNoWaits;
 
 private:
     void StartBurstThread();
@@ -77,4 +93,9 @@ private:
     bool IsBurstPending(BYTE* buffer);
     void ReleaseLap();
     bool TakeQueuedFile();
+    bool ServeNextLap(HANDLE hEnd);
+    bool EnterWait(HANDLE hEnd);
+    void LeaveWait(HANDLE hEnd);
+    void StopBurst();
+    void CloseBurstThread();
 };

@@ -83,6 +83,9 @@ public:
     bool TelvaneStartCommunication();
     bool TelvaneEndCommunication();
     bool TelvaneGetError(unsigned short* code, const wchar_t* text);
+    // Every thread waiting for burst data of a Telvane source, a removed
+    // one included, answers false now; nothing is disabled or deleted.
+    void EndWaitForBurstData();
 
     void EnableLogMessages(DWORD threadId, HWND window, UINT message);
     void SendLogMessage(const wchar_t* text, DWORD code);
@@ -159,4 +162,7 @@ private:
     CWatchguardMutex m_mutexTelvane;
     CWatchguardMutex m_mutexRT9ABurst;
     CWinThread* m_pAlertableThread = nullptr;
+    // Serialises the enabling and disabling of the telemetry links, which
+    // wait for a link's threads without m_lock; taken before m_lock.
+    CCriticalSection m_linkLock;
 };
