@@ -263,7 +263,7 @@ void LapBurst(CWatchguardSession& session, const Options& options)
     ::CloseHandle(hConnect);
     while (pLink->WaitForBurstData())
     {
-        session.TakeLapNumbers();
+        session.LapsStored();
         CActiveCard card(session.Watchguard(), pLink, L"the lap");
         ReadSome(card, "the lap");
     }
