@@ -4,18 +4,17 @@
 #include "CardCopier.h"
 #include "Console.h"
 #include "Interruption.h"
+#include "LapList.h"
 #include "ToolError.h"
 #include "WatchguardSession.h"
 
 #include "Sectorix/SectorixTelvane.h"
 
-#include <cstdio>
-#include <cwchar>
+#include <climits>
 
 namespace
 {
 const wchar_t LapFolderName[] = L"\\SPIFiles";
-const wchar_t LapFileNumbers[] = L"%*8x_%3hu_%3hu_%*5u.mflap";
 const wchar_t PathSeparators[] = L"\\/";
 
 // The source keeps the file of the lap it serves; the file's name carries
@@ -33,11 +32,10 @@ bool LapNumbers(const std::wstring& file, LPARAM& numbers)
 {
     size_t separator = file.find_last_of(PathSeparators);
     std::wstring name = separator == std::wstring::npos ? file : file.substr(separator + 1);
-    unsigned short first = 0;
-    unsigned short second = 0;
-    if (std::swscanf(name.c_str(), LapFileNumbers, &first, &second) != 2)
+    unsigned parts[CLapList::LapNumberCount] = {};
+    if (!CLapList::FileNumbers(name, parts) || parts[0] > USHRT_MAX || parts[1] > USHRT_MAX)
         return false;
-    numbers = static_cast<LPARAM>(static_cast<DWORD>(first) << 16 | second);
+    numbers = static_cast<LPARAM>(parts[0] << 16 | parts[1]);
     return true;
 }
 

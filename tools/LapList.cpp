@@ -115,14 +115,21 @@ std::string CLapList::Line(const std::wstring& name, unsigned long long size)
     return Numbers(name) + "\t" + std::to_string(size) + " bytes\t" + verdict + "\t" + Utf8(name);
 }
 
-std::string CLapList::Numbers(const std::wstring& name)
+bool CLapList::FileNumbers(const std::wstring& name, unsigned (&numbers)[LapNumberCount])
 {
     unsigned int identifier = 0;
-    unsigned int numbers[3] = {};
     wchar_t rest = 0;
+    if (name.size() <= LapExtensionLength)
+        return false;
     std::wstring stem = name.substr(0, name.size() - LapExtensionLength);
-    if (std::swscanf(stem.c_str(), LapNameFormat, &identifier, &numbers[0], &numbers[1], &numbers[2], &rest) !=
-        LapNameFields)
+    return std::swscanf(stem.c_str(), LapNameFormat, &identifier, &numbers[0], &numbers[1], &numbers[2], &rest) ==
+           LapNameFields;
+}
+
+std::string CLapList::Numbers(const std::wstring& name)
+{
+    unsigned numbers[LapNumberCount] = {};
+    if (!FileNumbers(name, numbers))
         return "lap ?";
     return "lap " + std::to_string(numbers[0]) + "." + std::to_string(numbers[1]) + "." + std::to_string(numbers[2]);
 }

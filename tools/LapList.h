@@ -18,6 +18,11 @@ public:
     // status says whether every lap is whole.
     int Print() const;
 
+    static const size_t LapNumberCount = 3;
+    // The lap numbers in the name the link gives a lap file,
+    // IDENTIFIER_FIRST_SECOND_THIRD.mflap; false for any other name.
+    static bool FileNumbers(const std::wstring& name, unsigned (&numbers)[LapNumberCount]);
+
 private:
     std::vector<std::wstring> LapFileNames() const;
     std::string Line(const std::wstring& name, unsigned long long size);
