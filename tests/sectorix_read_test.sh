@@ -355,12 +355,13 @@ init_failures_say_which_step)
 format_asks_at_a_console)
     # At a console, --format without --yes names the card and its size and
     # goes on only on "yes". The answer is typed once the question is there,
-    # on a line wide enough for it.
+    # on a line wide enough for it, and typed again while nothing happens:
+    # Wine's console may drop what is typed while it sets the terminal up.
     make_init_card
     for answer in no yes; do
         transcript=$work/console-$answer
         (for i in $(seq 150); do grep -q "Type yes to go on" "$transcript" 2>/dev/null && break; sleep 0.2; done
-         printf '%s\r' "$answer") |
+         for i in $(seq 20); do printf '%s\r' "$answer" || break; sleep 2; done) |
             CARDLIB_STANDIN_CARD="Z:$card" timeout 60 script -qfec "stty cols 250; SECTORIX_WINE_STREAM=1 '$wine_run' '$tool' \
                 --image 'Z:$card' --init 'Z:$init' --format --libraries 'Z:$card_libraries' --log 'Z:$work/logs'" \
                 "$transcript" >/dev/null 2>&1
