@@ -129,7 +129,10 @@ bool CSectorixTelvane::FetchLap(const _lap_info& info, const CString& path, BYTE
 }
 
 // A file left by an earlier attempt is kept when its start equals the
-// lap's, and the rest is appended; otherwise it is written anew.
+// lap's, and the rest is appended; otherwise it is written anew. A file
+// longer than the lap is an older lap of the same numbers, never a start
+// of this one. A file that cannot be cut, as one mapped elsewhere, is not
+// written over.
 bool CSectorixTelvane::ResumeLap(HANDLE hFile, const _lap_info& info, BYTE* buffer, unsigned long long& position)
 {
     LARGE_INTEGER existing = {};
@@ -139,15 +142,17 @@ bool CSectorixTelvane::ResumeLap(HANDLE hFile, const _lap_info& info, BYTE* buff
     if (!m_pfnGetLastLapData(0, head, buffer))
         return false;
     DWORD read = 0;
-    if (::ReadFile(hFile, buffer + head, head, &read, nullptr) && read == head &&
+    if (static_cast<unsigned long long>(existing.QuadPart) <= info.size &&
+        ::ReadFile(hFile, buffer + head, head, &read, nullptr) && read == head &&
         std::memcmp(buffer, buffer + head, head) == 0)
     {
         PostNotifyMessage(NOTIFY_LAP_PRESENT, static_cast<LPARAM>(existing.QuadPart));
         position = static_cast<unsigned long long>(existing.QuadPart);
         return true;
     }
-    ::SetFilePointer(hFile, 0, nullptr, FILE_BEGIN);
-    ::SetEndOfFile(hFile);
+    LARGE_INTEGER start = {};
+    if (!::SetFilePointerEx(hFile, start, nullptr, FILE_BEGIN) || !::SetEndOfFile(hFile))
+        return false;
     position = head;
     return WriteAll(hFile, buffer, head);
 }

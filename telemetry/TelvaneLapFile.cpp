@@ -11,14 +11,17 @@ const DWORD LapFileFlags = FILE_FLAG_NO_BUFFERING | FILE_FLAG_SEQUENTIAL_SCAN;
 }
 
 // A file that cannot be mapped, or whose list block or compressed parts do
-// not hold together within the file, is rejected; its view, if any, goes
-// with the next release.
+// not hold together within the file, is rejected; its view and handle, if
+// any, go with the next release. The handle is kept while the lap is
+// served: a mapping alone keeps no writer out, and a lap of the same
+// numbers stored again would rewrite the bytes being inflated.
 bool CSectorixTelvane::PrepareLapFile(CString path)
 {
     m_ftLapFile = {};
     HANDLE hFile = ::CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, LapFileFlags, nullptr);
     if (hFile == INVALID_HANDLE_VALUE)
         return false;
+    m_hLapFile = hFile;
     HANDLE hMapping = ::CreateFileMappingW(hFile, nullptr, PAGE_READONLY, 0, 0, nullptr);
     FILETIME created = {};
     ::GetFileTime(hFile, &created, nullptr, nullptr);
@@ -34,7 +37,6 @@ bool CSectorixTelvane::PrepareLapFile(CString path)
     }
     if (hMapping)
         ::CloseHandle(hMapping);
-    ::CloseHandle(hFile);
     return prepared;
 }
 
@@ -51,5 +53,10 @@ void CSectorixTelvane::ReleaseLap()
     {
         ::UnmapViewOfFile(m_pView);
         m_pView = nullptr;
+    }
+    if (m_hLapFile != INVALID_HANDLE_VALUE)
+    {
+        ::CloseHandle(m_hLapFile);
+        m_hLapFile = INVALID_HANDLE_VALUE;
     }
 }

@@ -238,7 +238,8 @@ TEST_F(BurstTest, FinishedLapsAreServedAsTheCardOneAfterTheOther)
 }
 
 // A lap file already there is resumed where it ends when it starts as the
-// lap does, written anew when it does not, and taken as it is when whole.
+// lap does, written anew when it does not or when it is longer than the
+// lap (an older lap of the same numbers), and taken as it is when whole.
 TEST_F(BurstTest, AStoredLapFileIsResumedWrittenAnewOrTakenAsItIs)
 {
     struct Stored
@@ -252,6 +253,7 @@ TEST_F(BurstTest, AStoredLapFileIsResumedWrittenAnewOrTakenAsItIs)
         { 50000, 20000, false, L"getLastLapData@12(0,16384)\ngetLastLapData@12(20000,30000)\n" },
         { 40000, 45000, true, L"getLastLapData@12(0,16384)\ngetLastLapData@12(16384,23616)\n" },
         { 5000, 5000, false, L"getLastLapData@12(0,5000)\n" },
+        { 5000, 9000, false, L"getLastLapData@12(0,5000)\n" },
     };
     DWORD id = 5;
     for (const Stored& stored : cases)
@@ -269,8 +271,9 @@ TEST_F(BurstTest, AStoredLapFileIsResumedWrittenAnewOrTakenAsItIs)
         StartBurst();
         ASSERT_TRUE(WaitForPosts(SourceMessage, Sectorix::NOTIFY_LAP_DONE));
         std::vector<Posted> present = Posts(SourceMessage, Sectorix::NOTIFY_LAP_PRESENT);
-        ASSERT_EQ(stored.stale ? 0u : 1u, present.size());
-        if (!stored.stale)
+        bool resumed = !stored.stale && stored.kept <= stored.lapSize;
+        ASSERT_EQ(resumed ? 1u : 0u, present.size());
+        if (resumed)
         {
             EXPECT_EQ(static_cast<LPARAM>(stored.kept), present[0].lParam);
         }
@@ -283,6 +286,33 @@ TEST_F(BurstTest, AStoredLapFileIsResumedWrittenAnewOrTakenAsItIs)
         EXPECT_EQ(stored.fetches, fetches) << calls;
         ASSERT_TRUE(WaitForBurstEnd());
     }
+}
+
+// A lap of the same numbers offered again while its file is served, with
+// other bytes: the served card must not change under the host, so the new
+// lap waits until the file is released.
+TEST_F(BurstTest, TheServedLapFileIsNotWrittenUntilItIsReleased)
+{
+    Lap served = OfferedFile(2, TEST_CARD_LAP);
+    Offer(served);
+    StartBurst();
+    ASSERT_TRUE(WaitForPosts(SourceMessage, Sectorix::NOTIFY_LAP_DONE));
+    ASSERT_TRUE(WaitForBurstEnd());
+    ASSERT_TRUE(m_pSource->WaitForBurstData());
+
+    Lap again = OfferedFile(2, ODD_CARD_LAP);
+    Offer(again);
+    StartBurst();
+    ASSERT_TRUE(WaitForPosts(SourceMessage, Sectorix::NOTIFY_LAP_STARTED, 2));
+    ASSERT_TRUE(WaitForBurstEnd());
+    std::vector<BYTE> image = WholeFile(WindowsPath(TEST_CARD_IMAGE));
+    EXPECT_EQ(image, ReadCard(image.size() / 512));
+    EXPECT_EQ(1u, Posts(SourceMessage, Sectorix::NOTIFY_LAP_FAILED).size());
+
+    EXPECT_FALSE(m_pSource->WaitForBurstData());
+    StartBurst();
+    ASSERT_TRUE(WaitForPosts(SourceMessage, Sectorix::NOTIFY_LAP_DONE, 2));
+    EXPECT_EQ(WholeFile(WindowsPath(ODD_CARD_LAP)), WholeFile(LapFile(again)));
 }
 
 TEST_F(BurstTest, AFailedFetchKeepsThePartForTheNextBurst)

@@ -65,9 +65,11 @@ protected:
     CString m_strFolder;
     CString m_strLapFile;
     // The served lap: its inflation state and header sectors, and the
-    // whole lap file mapped read-only.
+    // whole lap file mapped read-only. The file stays open, shared for
+    // reading only, so that no writer changes the bytes under the view.
     CLapImage* m_pLapImage = nullptr;
     const BYTE* m_pView = nullptr;
+    HANDLE m_hLapFile = INVALID_HANDLE_VALUE;
     _list_block m_listBlock = {};
     FILETIME m_ftLapFile = {};
     DWORD m_nBoardLogOffset = 0;
