@@ -8,10 +8,14 @@
 #include "ServiceTest.h"
 #include "WorstMoment.h"
 
+#include "api/FlatExports.h"
+
+#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -27,6 +31,12 @@ const UINT ReadSectors = 64;
 const DWORD ServiceVersion = 0x01010A01;
 // A round that starts the service anew costs a process start.
 const int RoundsPerServiceStart = 5;
+// A round that ends the flat link starts a watchguard anew.
+const int RoundsPerLinkStart = 5;
+// A round that polls starts a thread for the watch timer.
+const int RoundsPerPollStart = 3;
+const DWORD MediumSize = 8192;
+const WORD CSMSockets[] = { 1, 2 };
 
 // Delays spread evenly over the orders of magnitude between the shortest
 // and the longest, so that the earliest moments are tried as often as the
@@ -82,6 +92,23 @@ class WorstMomentFormatTest : public CardLibraryTest
 class WorstMomentServiceTest : public ServiceTest
 {
 };
+
+// The card library serves two CSM drives, one of them with a medium, and
+// the test plays the watch timer.
+class WorstMomentCSMTest : public CardLibraryTest
+{
+protected:
+    void SetUp() override
+    {
+        CardLibraryTest::SetUp();
+        Cmdll(CardLibStandin::SetSockets, 2, CSMSockets);
+        Cmdll(CardLibStandin::InsertMedium, 1, &MediumSize);
+        SelectCMDLL();
+        ASSERT_TRUE(m_pWatchguard->EnableCSM(true));
+    }
+
+    void RunWatchTimer() { (m_pWatchguard->*&WatchguardAccess::OnWatchTimer)(); }
+};
 }
 
 // The card library goes while its format may still be writing: the format
@@ -106,6 +133,71 @@ TEST_F(WorstMomentFormatTest, UnloadingTheCardLibraryEndsAFormatAtAnyMoment)
         std::wstring calls = CmdllCalls();
         ::Sleep(QuietAfterEnd);
         ASSERT_EQ(calls, CmdllCalls()) << moments.Where(round, seconds);
+        Cmdll(CardLibStandin::ClearCalls);
+    }
+}
+
+// The flat host ends its link while the card library formats its card: the
+// format ends before the card goes, and nothing calls the library
+// afterwards.
+TEST_F(WorstMomentFormatTest, EndingTheFlatLinkEndsAFormatAtAnyMoment)
+{
+    CMoments moments;
+    testing_helpers::StopWatchguard(m_pWatchguard);
+    for (int round = 0; round < moments.Rounds() / RoundsPerLinkStart; ++round)
+    {
+        double seconds = moments.NextSeconds();
+        m_pWatchguard = InitWatchguard();
+        ASSERT_NE(nullptr, m_pWatchguard) << moments.Where(round, seconds);
+        CMemoryCard* pCard = new CMemoryCard(m_pWatchguard, FormatCardBytes);
+        Register(m_pWatchguard, pCard);
+        ASSERT_TRUE(m_pWatchguard->ActivateSectorix(pCard, Sectorix::SetActive)) << moments.Where(round, seconds);
+        CCMDLLApi* pCMDLL = SelectCMDLL();
+        ASSERT_NE(nullptr, pCMDLL) << moments.Where(round, seconds);
+        pCMDLL->AsyncFormatCardBegin();
+        Wait(seconds);
+        ASSERT_EQ(true, AnswerWithin(EndBound, [] {
+                      deinitTelvaneCommunication();
+                      return true;
+                  })) << moments.Where(round, seconds);
+        m_pWatchguard = nullptr;
+        std::wstring calls = CmdllCalls();
+        ::Sleep(QuietAfterEnd);
+        ASSERT_EQ(calls, CmdllCalls()) << moments.Where(round, seconds);
+        Cmdll(CardLibStandin::ClearCalls);
+    }
+}
+
+// The host unloads the card library while the watch timer polls its
+// drives: the unload answers, and no poll calls the library once it has
+// gone.
+TEST_F(WorstMomentCSMTest, UnloadingTheCardLibraryUnderPollsAtAnyMoment)
+{
+    CMoments moments;
+    for (int round = 0; round < moments.Rounds() / RoundsPerPollStart; ++round)
+    {
+        double seconds = moments.NextSeconds();
+        ASSERT_NE(nullptr, SelectCMDLL()) << moments.Where(round, seconds);
+        std::atomic<bool> done{ false };
+        BackgroundCall poller([this, &done] {
+            while (!done)
+                RunWatchTimer();
+            return true;
+        });
+        bool started = poller.Started(EndBound);
+        Wait(seconds);
+        std::optional<bool> unloaded = AnswerWithin(EndBound, [] {
+            UnloadCSMDLL();
+            return true;
+        });
+        std::wstring calls = CmdllCalls();
+        ::Sleep(QuietAfterEnd);
+        std::wstring later = CmdllCalls();
+        done = true;
+        ASSERT_EQ(true, poller.Answer(EndBound)) << moments.Where(round, seconds);
+        ASSERT_TRUE(started) << moments.Where(round, seconds);
+        ASSERT_EQ(true, unloaded) << moments.Where(round, seconds);
+        ASSERT_EQ(calls, later) << moments.Where(round, seconds);
         Cmdll(CardLibStandin::ClearCalls);
     }
 }
