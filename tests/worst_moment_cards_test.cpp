@@ -87,6 +87,25 @@ void Wait(double seconds)
 
 class WorstMomentFormatTest : public CardLibraryTest
 {
+protected:
+    // Formats the active card, ends the format from outside after the
+    // round's delay, and checks that the card library is left alone after.
+    template <class End>
+    void FormatAndEndAfter(const CMoments& moments, int round, double seconds, End end)
+    {
+        CCMDLLApi* pCMDLL = SelectCMDLL();
+        ASSERT_NE(nullptr, pCMDLL) << moments.Where(round, seconds);
+        pCMDLL->AsyncFormatCardBegin();
+        Wait(seconds);
+        ASSERT_EQ(true, AnswerWithin(EndBound, [&] {
+                      end();
+                      return true;
+                  })) << moments.Where(round, seconds);
+        std::wstring calls = CmdllCalls();
+        ::Sleep(QuietAfterEnd);
+        ASSERT_EQ(calls, CmdllCalls()) << moments.Where(round, seconds);
+        Cmdll(CardLibStandin::ClearCalls);
+    }
 };
 
 class WorstMomentServiceTest : public ServiceTest
@@ -122,18 +141,7 @@ TEST_F(WorstMomentFormatTest, UnloadingTheCardLibraryEndsAFormatAtAnyMoment)
     for (int round = 0; round < moments.Rounds(); ++round)
     {
         double seconds = moments.NextSeconds();
-        CCMDLLApi* pCMDLL = SelectCMDLL();
-        ASSERT_NE(nullptr, pCMDLL) << moments.Where(round, seconds);
-        pCMDLL->AsyncFormatCardBegin();
-        Wait(seconds);
-        ASSERT_EQ(true, AnswerWithin(EndBound, [] {
-                      CCSMDLL::Unload();
-                      return true;
-                  })) << moments.Where(round, seconds);
-        std::wstring calls = CmdllCalls();
-        ::Sleep(QuietAfterEnd);
-        ASSERT_EQ(calls, CmdllCalls()) << moments.Where(round, seconds);
-        Cmdll(CardLibStandin::ClearCalls);
+        ASSERT_NO_FATAL_FAILURE(FormatAndEndAfter(moments, round, seconds, [] { CCSMDLL::Unload(); }));
     }
 }
 
@@ -152,19 +160,10 @@ TEST_F(WorstMomentFormatTest, EndingTheFlatLinkEndsAFormatAtAnyMoment)
         CMemoryCard* pCard = new CMemoryCard(m_pWatchguard, FormatCardBytes);
         Register(m_pWatchguard, pCard);
         ASSERT_TRUE(m_pWatchguard->ActivateSectorix(pCard, Sectorix::SetActive)) << moments.Where(round, seconds);
-        CCMDLLApi* pCMDLL = SelectCMDLL();
-        ASSERT_NE(nullptr, pCMDLL) << moments.Where(round, seconds);
-        pCMDLL->AsyncFormatCardBegin();
-        Wait(seconds);
-        ASSERT_EQ(true, AnswerWithin(EndBound, [] {
-                      deinitTelvaneCommunication();
-                      return true;
-                  })) << moments.Where(round, seconds);
-        m_pWatchguard = nullptr;
-        std::wstring calls = CmdllCalls();
-        ::Sleep(QuietAfterEnd);
-        ASSERT_EQ(calls, CmdllCalls()) << moments.Where(round, seconds);
-        Cmdll(CardLibStandin::ClearCalls);
+        ASSERT_NO_FATAL_FAILURE(FormatAndEndAfter(moments, round, seconds, [this] {
+            deinitTelvaneCommunication();
+            m_pWatchguard = nullptr;
+        }));
     }
 }
 
