@@ -1,6 +1,7 @@
 #include "Sectorix/CMDLLApi.h"
 
 #include "Sectorix/Sectorix.h"
+#include "Sectorix/SectorixDrive.h"
 #include "afx/ThreadAnsi.h"
 #include "api/FlatExports.h"
 
@@ -214,13 +215,22 @@ DWORD CCMDLLApi::AsyncFormatCard()
     return EraseCard(size / SectorSize, nullptr);
 }
 
-// A source's card is erased only through that source, whichever is active.
+// A source's card is erased only through that source, whichever is active;
+// a drive whose card nobody opened is opened for the format alone.
 DWORD CCMDLLApi::FormatSourceCard(CSectorix& card)
 {
-    unsigned long long size = card.GetCardSize();
-    if (size == 0)
+    CSectorixDrive* pDrive = card.IsKindOf(RUNTIME_CLASS(CSectorixDrive)) ? static_cast<CSectorixDrive*>(&card)
+                                                                           : nullptr;
+    bool openedHere = pDrive && !pDrive->isOpened();
+    if (openedHere && !pDrive->OpenCard())
         return CARDLIB_FORMAT_FAILED;
-    return EraseCard(static_cast<DWORD>(std::min<unsigned long long>(size / SectorSize, MAXDWORD)), &card);
+    unsigned long long size = card.GetCardSize();
+    DWORD code = CARDLIB_FORMAT_FAILED;
+    if (size != 0)
+        code = EraseCard(static_cast<DWORD>(std::min<unsigned long long>(size / SectorSize, MAXDWORD)), &card);
+    if (openedHere)
+        pDrive->CloseCard();
+    return code;
 }
 
 // Overwrites every sector with 0xFF, 64 sectors a write, from a page-aligned

@@ -3,6 +3,8 @@
 #include "Sectorix/Sectorix.h"
 
 #include "Sectorix/CMDLLApi.h"
+#include "afx/CriticalSection.h"
+#include "afx/SingleLock.h"
 #include "sources/SectorixCSM.h"
 
 using namespace Sectorix;
@@ -71,8 +73,8 @@ private:
 
 // A library that cannot be loaded mounts nothing. Nothing reaches the card
 // before the init file is known to be usable, a CSM drive works on its own
-// drive, not the one the last poll selected, and a format that failed leaves
-// the card without an init.
+// drive, not the one a poll selects, and a format that failed leaves the
+// card without an init.
 eSectorixError CSectorix::InitializeCard(const wchar_t* initFile, bool format, DWORD* libraryCode)
 {
     CCSMDLL* pCSMDLL = CCSMDLL::GetCSMDLL();
@@ -82,6 +84,9 @@ eSectorixError CSectorix::InitializeCard(const wchar_t* initFile, bool format, D
             *libraryCode = LOWORD(CARDLIB_NOT_LOADED);
         return ErrorMount;
     }
+    // The watch timer's poll selects each CSM drive in turn; it waits while
+    // a drive is initialised.
+    CSingleLock driveLock(&CCSMDLL::GetUseLock(), IsKindOf(RUNTIME_CLASS(CSectorixCSM)));
     CInitializationRun run(pCSMDLL, libraryCode);
     if (!run.Succeeded(pCSMDLL->CheckInitFile(initFile)))
         return ErrorInitCard;

@@ -74,8 +74,11 @@ bool CSectorixWin2000::isOpened()
 // Asks the volume and its disk what they hold without locking or
 // dismounting anything, so that a program with files on the volume keeps
 // them. An open card is there: its volume is locked and cannot be asked.
+// The media test of the watchguard's thread and the open of a host's share
+// the device handles, so they take turns.
 bool CSectorixWin2000::isCardInserted()
 {
+    CSingleLock lock(&m_csSectors, TRUE);
     if (isOpened())
         return true;
     if (!Attach(false))
@@ -86,6 +89,7 @@ bool CSectorixWin2000::isCardInserted()
 
 bool CSectorixWin2000::OpenCard()
 {
+    CSingleLock lock(&m_csSectors, TRUE);
     return Attach(true);
 }
 
@@ -250,6 +254,7 @@ void CSectorixWin2000::ApplyGeometry(const CString& physicalPath, CString& error
 
 bool CSectorixWin2000::CloseCard()
 {
+    CSingleLock lock(&m_csSectors, TRUE);
     if (m_hDevice == INVALID_HANDLE_VALUE)
         return false;
     Detach(true);

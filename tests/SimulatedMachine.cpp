@@ -150,6 +150,8 @@ BOOL WINAPI SimulatedMachine::DeviceIoControl(HANDLE hDevice, DWORD code, LPVOID
                                               DWORD outputSize, LPDWORD returned, LPOVERLAPPED)
 {
     SimulatedMachine& machine = *s_pCurrent;
+    if (machine.beforeControl)
+        machine.beforeControl(code);
     auto lock = machine.Lock();
     *returned = 0;
     auto opened = machine.m_handles.find(hDevice);

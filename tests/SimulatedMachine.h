@@ -4,6 +4,7 @@
 
 #include <dbt.h>
 
+#include <functional>
 #include <map>
 #include <mutex>
 #include <string>
@@ -79,6 +80,10 @@ public:
     int Count(const std::wstring& call);
     // Device handles the library opened and has not closed.
     int OpenHandles();
+
+    // Runs on the caller's thread before a device control is answered,
+    // outside the machine's lock, so that a test can let another thread in.
+    std::function<void(DWORD code)> beforeControl;
 
     // Held while the test changes the machine under a running watchguard.
     std::unique_lock<std::recursive_mutex> Lock() { return std::unique_lock<std::recursive_mutex>(m_mutex); }

@@ -214,6 +214,28 @@ TEST_F(CardInitTest, FormatErasesOnlyTheCardOfTheSourceAndAFailedOneWritesNoInit
     EXPECT_TRUE(pActive->m_writes.empty());
 }
 
+// The image the host never opened is opened for its format alone: neither
+// the active image nor the library's own card is erased, and the file is
+// free again afterwards.
+TEST_F(CardInitTest, AClosedImageIsFormattedThroughItsOwnFile)
+{
+    std::wstring active = File(L"active.img", Bytes(ImageSize, 0x5A));
+    ASSERT_NE(nullptr, ActiveImage(active));
+    std::wstring closed = File(L"closed.img", Bytes(ImageSize, 0x5A));
+    ASSERT_TRUE(m_pWatchguard->EnableImageFile(closed.c_str()));
+    ASSERT_TRUE(m_notifications.WaitForCount(1));
+    CSectorix* pClosed = m_notifications.Snapshot().back().source;
+    Cmdll(cs::SetCardImage, 0, File(L"library.img", Bytes(ImageSize, 0x5A)).c_str());
+    SelectCMDLL();
+    DWORD code = 0;
+    ASSERT_EQ(ErrorNone, Initialize(pClosed, code, true)) << CmdllCalls();
+    EXPECT_TRUE(Bytes(ImageSize, 0x5A) == card_files::ReadBytes(active, 0, ImageSize));
+    EXPECT_TRUE(Bytes(ImageSize, 0xFF) == card_files::ReadBytes(closed, 0, ImageSize));
+    HANDLE hFile = ::CreateFileW(closed.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    EXPECT_NE(INVALID_HANDLE_VALUE, hFile);
+    ::CloseHandle(hFile);
+}
+
 TEST_F(CardInitTest, AnInitFileThatCannotBeUsedStopsTheRunBeforeTheCardIsTouched)
 {
     std::wstring image = File(L"card.img", Bytes(ImageSize, 0x5A));
@@ -374,6 +396,35 @@ TEST_F(CSMTest, InitialisationOfADriveSelectsItsOwnDriveAndMountsWithoutADataSou
     EXPECT_EQ(ErrorMount, Initialize(Drive(2), code));
     EXPECT_EQ(LOWORD(0x20010001), code);
     EXPECT_EQ(std::wstring::npos, CmdllCalls().find(L"MountDataSource")) << CmdllCalls();
+}
+
+// The watch timer polls every drive, selecting each in turn; while a drive
+// is initialised the poll waits, so the library stays on that drive.
+TEST_F(CSMTest, APollDuringAnInitialisationLeavesTheLibraryOnItsDrive)
+{
+    Cmdll(cs::SetCardImage, 0, File(L"card.img", Bytes(ImageSize, 0xFF)).c_str());
+    ASSERT_TRUE(m_pWatchguard->EnableCSM(true));
+    CSectorixCSM* pDrive = Drive(0);
+    ASSERT_NE(nullptr, pDrive);
+    Cmdll(cs::HoldEntry, 0, L"cmdllDoInitCard");
+    Cmdll(cs::ClearCalls);
+    DWORD code = 0;
+    std::atomic<int> result(-1);
+    std::thread initialisation([&] { result = Initialize(pDrive, code); });
+    EXPECT_TRUE(Cmdll(cs::WaitHeld, WaitBound));
+    std::thread poll([this] { RunWatchTimer(); });
+    ::Sleep(300);
+    Cmdll(cs::Release);
+    initialisation.join();
+    poll.join();
+    EXPECT_EQ(ErrorNone, result);
+    std::wstring calls = CmdllCalls();
+    const std::wstring ownDrive = L"cmdllSelectPCCardDrive(0,0)";
+    size_t selected = calls.rfind(ownDrive, calls.find(L"MountDataSource("));
+    size_t unmounted = calls.find(L"cmdllUnmountDataSource(");
+    ASSERT_LT(selected, unmounted) << calls;
+    std::wstring run = calls.substr(selected + ownDrive.size(), unmounted - selected);
+    EXPECT_EQ(std::wstring::npos, run.find(L"SelectPCCardDrive")) << calls;
 }
 
 TEST_F(CSMTest, EnablingTwiceRegistersEveryDriveTwiceAndDisablingRemovesThemAll)

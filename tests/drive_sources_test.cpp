@@ -7,7 +7,11 @@
 #include "sources/SectorixWin2000.h"
 #include "sources/SectorixWin98.h"
 
+#include <winioctl.h>
+
 #include <algorithm>
+#include <atomic>
+#include <thread>
 
 using namespace card_files;
 using namespace testing_helpers;
@@ -197,6 +201,43 @@ TEST_F(DriveSourceTest, OpeningLocksDismountsAndMeasuresTheCard)
     EXPECT_TRUE(Logged("Sectorix\tOnCmdOpen\tSuccess Drive Type E:\tDRIVE_REMOVABLE (2)\r\n"));
     EXPECT_TRUE(Logged("Cannot dismouse volume \\\\.\\E: (Error 87)"));
     EXPECT_TRUE(TakeHostMessages().empty());
+}
+
+// A host opens the card while the watchguard's media test is asking the
+// volume: the open waits for the test instead of sharing its handles, whose
+// mere presence would also keep the volume from being locked.
+TEST_F(DriveSourceTest, AnOpenWaitsForAMediaTestUnderWay)
+{
+    // How long the media test waits, asking, for the host's open to end.
+    const DWORD AskingHeld = 500;
+    CSectorixDrive* pDrive = AddDrive('E');
+    HANDLE hAsking = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    HANDLE hOpened = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    std::atomic<DWORD> testThread(0);
+    m_machine.beforeControl = [&](DWORD code) {
+        if (code == IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS && ::GetCurrentThreadId() == testThread)
+        {
+            ::SetEvent(hAsking);
+            ::WaitForSingleObject(hOpened, AskingHeld);
+        }
+    };
+    std::thread mediaTest([&] {
+        testThread = ::GetCurrentThreadId();
+        pDrive->TestMedia(false);
+    });
+    EXPECT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(hAsking, WaitBound));
+    bool opened = pDrive->OpenCard();
+    ::SetEvent(hOpened);
+    mediaTest.join();
+    m_machine.beforeControl = nullptr;
+    ::CloseHandle(hAsking);
+    ::CloseHandle(hOpened);
+
+    EXPECT_TRUE(opened);
+    BYTE sector[512];
+    EXPECT_TRUE(pDrive->ReadSectorsA(sector, 0, 1));
+    EXPECT_TRUE(pDrive->CloseCard());
+    EXPECT_EQ(0, m_machine.OpenHandles());
 }
 
 TEST_F(DriveSourceTest, RefusedOpensAreLoggedAndToldToTheHostWhenThereIsSomethingToTell)
