@@ -191,6 +191,27 @@ TEST_F(TelvaneLinkTest, AFileQueuedOnTheOrdinaryLinkSwitchesToBurstModeAndIsServ
     EXPECT_FALSE(pSource->ReadSectorsA(buffer.data(), 0, 1));
 }
 
+// An image read the way a class host reads a card stops watching while it
+// is open; once it is given up, the link's first lap must still be heard of.
+TEST_F(TelvaneLinkTest, TheFirstLapIsAnnouncedAfterACardOfAnotherKindWasReadAndGivenUp)
+{
+    ASSERT_TRUE(m_pWatchguard->EnableImageFile(TestCard().c_str()));
+    ASSERT_TRUE(WaitForPosts(WatchguardMessage, MediaInserted));
+    auto* pImage = reinterpret_cast<CSectorix*>(Posts(WatchguardMessage, MediaInserted)[0].lParam);
+    ASSERT_TRUE(m_pWatchguard->ActivateSectorix(pImage, Sectorix::SetActive));
+    unsigned short status = 0;
+    ASSERT_TRUE(pImage->TelvaneGetStatus(&status));
+    EXPECT_EQ(Connected, status);
+    EXPECT_FALSE(m_pWatchguard->IsEnabled());
+    pImage->TelvaneEndTransmit();
+    ASSERT_TRUE(m_pWatchguard->ActivateSectorix(nullptr, Sectorix::SetActive));
+
+    ASSERT_TRUE(EnableTelvane());
+    Telvane()->QueueFile(WindowsPath(TEST_CARD_LAP).c_str());
+    ASSERT_TRUE(WaitForPosts(WatchguardMessage, MediaInserted, 2));
+    EXPECT_EQ(reinterpret_cast<LPARAM>(Telvane()), Posts(WatchguardMessage, MediaInserted)[1].lParam);
+}
+
 TEST_F(TelvaneLinkTest, AFailedStartDisablesTheKindAgain)
 {
     Control(ts::SetStartResult, 0);
