@@ -3,7 +3,9 @@
 // class mode the host owns the watchguard's life.
 #include "Sectorix/Sectorix.h"
 #include "Sectorix/Watchguard.h"
+#include "afx/CriticalSection.h"
 #include "afx/ModuleState.h"
+#include "afx/SingleLock.h"
 #include "api/FlatExports.h"
 #include "api/FlatStatus.h"
 #include "api/FlatWait.h"
@@ -15,6 +17,11 @@ namespace
 {
 // A close request that the thread's queue refused is posted again.
 const DWORD CloseRepostInterval = 1000;
+
+// Held by a terminate request while it tells the watchguard, and by the
+// end of the link while it deletes the watchguard: a request from another
+// thread reaches the watchguard whole or not at all.
+CCriticalSection g_terminateLock;
 
 bool IsWatchguardThread(CWatchguard* pWatchguard)
 {
@@ -67,6 +74,7 @@ extern "C" int WINAPI getTelvaneStatus(unsigned short* status)
 // exists.
 extern "C" int WINAPI getTelvaneStatusTerminate()
 {
+    CSingleLock lock(&g_terminateLock, TRUE);
     CWatchguard* pWatchguard = g_pWatchguard;
     if (pWatchguard)
         pWatchguard->SendNotification(StatusTerminate, nullptr);
@@ -105,6 +113,7 @@ extern "C" int WINAPI deinitTelvaneCommunication()
     ::PostThreadMessageW(pWatchguard->m_nThreadID, WM_CLOSE, 0, 0);
     while (::WaitForSingleObject(pWatchguard->m_hThread, CloseRepostInterval) == WAIT_TIMEOUT)
         ::PostThreadMessageW(pWatchguard->m_nThreadID, WM_CLOSE, 0, 0);
+    CSingleLock lock(&g_terminateLock, TRUE);
     delete pWatchguard;
     g_pWatchguard = nullptr;
     return 1;

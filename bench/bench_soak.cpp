@@ -1,11 +1,11 @@
 // Soak run: whole cycles of use repeated, as a host in a pit garage repeats
 // them for days, while the stand-in card service serves the card image as
 // physical disk 0. One cycle: a flat sequence from init to deinit that
-// reads the service's disk; then a watchguard of its own that serves a
-// telemetry burst of one lap and releases it, reads the service's disk
-// through the drive sources, reads the image file and formats it through
-// the stand-in CMDLL.DLL, enables and disables CSM, SPI and RT9A burst
-// sources, and asks the service to delete an ARP entry. After the warm-up
+// reads the service's disk; then a watchguard of its own that reads the
+// service's disk through the drive sources, reads the image file and
+// formats it through the stand-in CMDLL.DLL, enables and disables CSM, SPI
+// and RT9A burst sources, asks the service to delete an ARP entry, and
+// serves a telemetry burst of one lap and releases it. After the warm-up
 // cycles it prints what the process holds and its growth per thousand
 // cycles: handles, threads, private bytes and USER objects (goal: no growth
 // beyond noise). An argument sets the number of cycles.
@@ -270,8 +270,6 @@ void LapBurst(CWatchguardSession& session, const Options& options)
     session.Watchguard()->EnableTelvane(false, LinkName, nullptr, ::GetCurrentThreadId(), nullptr, SourceMessage);
 }
 
-// The telemetry link goes first: once a card of another kind has been
-// active in a watchguard, its first lap is not announced within the time.
 void Cycle(const Options& options, const std::wstring& initFile)
 {
     for (const auto& record : options.records)
@@ -279,11 +277,11 @@ void Cycle(const Options& options, const std::wstring& initFile)
     FlatSequence();
     {
         CWatchguardSession session(BenchLogFolder());
-        LapBurst(session, options);
         ServiceDrive(session);
         ImageAndFormat(session, options, initFile);
         OtherKinds(session, options);
         Check(CSectorixService::DeleteArpEntry(ArpAddress) == eDeleteArpEntrySuccess, "deleting an ARP entry");
+        LapBurst(session, options);
         session.Stop();
     }
     CCSMDLL::Unload();

@@ -102,6 +102,18 @@ bool CSectorixDrive::Activate()
     return true;
 }
 
+// A host that reads through its classes has no other way back to a
+// watchguard that watches; one the host stopped itself stays stopped.
+bool CSectorixDrive::Deactivate()
+{
+    if (m_bHoldsWatchguard)
+    {
+        m_bHoldsWatchguard = false;
+        m_pWatchguard->Enable(true);
+    }
+    return true;
+}
+
 unsigned long long CSectorixDrive::GetCardSize()
 {
     return m_qwCardSize;
@@ -129,6 +141,8 @@ bool CSectorixDrive::TelvaneGetStatus(unsigned short* status)
         *status = Sectorix::STATUS_CONNECTED;
         return true;
     }
+    if (m_pWatchguard->IsEnabled())
+        m_bHoldsWatchguard = true;
     m_pWatchguard->Enable(false);
     if (OpenCard())
     {
@@ -137,6 +151,7 @@ bool CSectorixDrive::TelvaneGetStatus(unsigned short* status)
         return true;
     }
     *status = Sectorix::STATUS_CARD_NOT_OPENED;
+    m_bHoldsWatchguard = false;
     m_pWatchguard->Enable(true);
     return true;
 }

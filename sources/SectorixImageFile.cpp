@@ -64,6 +64,7 @@ bool CSectorixImageFile::Activate()
 
 bool CSectorixImageFile::Deactivate()
 {
+    CSectorixDrive::Deactivate();
     return false;
 }
 

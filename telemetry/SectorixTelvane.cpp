@@ -158,6 +158,8 @@ void CSectorixTelvane::StopBurst()
     if (m_hBurstThread)
         ::WaitForSingleObject(m_hBurstThread, INFINITE);
     ::WaitForSingleObject(m_evNoWaits, INFINITE);
+    // The last waiter out gives the sign while it still holds the lock.
+    CSingleLock lock(&m_csBurst, TRUE);
     CloseBurstThread();
 }
 

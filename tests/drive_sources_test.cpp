@@ -165,6 +165,23 @@ TEST_F(DriveSourceTest, TelemetryStatusHoldsTheCardOpenUntilTheTransferEnds)
     ASSERT_TRUE(pDrive->TelvaneGetStatus(&status));
     EXPECT_EQ(Sectorix::STATUS_CARD_NOT_OPENED, status);
     EXPECT_TRUE(m_pWatchguard->IsEnabled());
+
+    // Giving up the card gives watching back, but only what the transfer took.
+    {
+        auto lock = m_machine.Lock();
+        m_machine.disks[1].openFails = false;
+    }
+    ASSERT_TRUE(pDrive->TelvaneGetStatus(&status));
+    pDrive->TelvaneEndTransmit();
+    ASSERT_TRUE(pDrive->TelvaneGetStatus(&status));
+    pDrive->TelvaneEndTransmit();
+    EXPECT_TRUE(pDrive->Deactivate());
+    EXPECT_TRUE(m_pWatchguard->IsEnabled());
+    m_pWatchguard->Enable(false);
+    ASSERT_TRUE(pDrive->TelvaneGetStatus(&status));
+    pDrive->TelvaneEndTransmit();
+    pDrive->Deactivate();
+    EXPECT_FALSE(m_pWatchguard->IsEnabled());
 }
 
 // The volume is locked before it is dismounted and stays locked while the

@@ -102,6 +102,25 @@ struct StatusAccess : CSectorixTelvane
     using CSectorixTelvane::m_pfnGetTelvaneStatus;
 };
 
+const DWORD FarDelay = 60000;
+const int HandleReuseTries = 200;
+
+// An event in the slot of a closed handle, set and never reset by its owner.
+HANDLE SetEventInSlotOf(HANDLE hClosed)
+{
+    std::vector<HANDLE> others;
+    HANDLE hEvent = nullptr;
+    for (int i = 0; i < HandleReuseTries && hEvent != hClosed; ++i)
+    {
+        if (hEvent)
+            others.push_back(hEvent);
+        hEvent = ::CreateEventW(nullptr, TRUE, TRUE, nullptr);
+    }
+    for (HANDLE hOther : others)
+        ::CloseHandle(hOther);
+    return hEvent;
+}
+
 }
 
 TEST_F(TelvaneLinkTest, OpensTheLinkWithBothTextsForwardsTheCardAndIsRetargetedWithoutTouchingTheLink)
@@ -189,6 +208,27 @@ TEST_F(TelvaneLinkTest, AFileQueuedOnTheOrdinaryLinkSwitchesToBurstModeAndIsServ
     EXPECT_FALSE(pSource->WaitForBurstData());
     EXPECT_TRUE(WaitForPosts(WatchguardMessage, MediaRemoved));
     EXPECT_FALSE(pSource->ReadSectorsA(buffer.data(), 0, 1));
+}
+
+// An image read the way a class host reads a card stops watching while it
+// is open; once it is given up, the link's first lap must still be heard of.
+TEST_F(TelvaneLinkTest, TheFirstLapIsAnnouncedAfterACardOfAnotherKindWasReadAndGivenUp)
+{
+    ASSERT_TRUE(m_pWatchguard->EnableImageFile(TestCard().c_str()));
+    ASSERT_TRUE(WaitForPosts(WatchguardMessage, MediaInserted));
+    auto* pImage = reinterpret_cast<CSectorix*>(Posts(WatchguardMessage, MediaInserted)[0].lParam);
+    ASSERT_TRUE(m_pWatchguard->ActivateSectorix(pImage, Sectorix::SetActive));
+    unsigned short status = 0;
+    ASSERT_TRUE(pImage->TelvaneGetStatus(&status));
+    EXPECT_EQ(Connected, status);
+    EXPECT_FALSE(m_pWatchguard->IsEnabled());
+    pImage->TelvaneEndTransmit();
+    ASSERT_TRUE(m_pWatchguard->ActivateSectorix(nullptr, Sectorix::SetActive));
+
+    ASSERT_TRUE(EnableTelvane());
+    Telvane()->QueueFile(WindowsPath(TEST_CARD_LAP).c_str());
+    ASSERT_TRUE(WaitForPosts(WatchguardMessage, MediaInserted, 2));
+    EXPECT_EQ(reinterpret_cast<LPARAM>(Telvane()), Posts(WatchguardMessage, MediaInserted)[1].lParam);
 }
 
 TEST_F(TelvaneLinkTest, AFailedStartDisablesTheKindAgain)
@@ -298,6 +338,28 @@ TEST_F(NoNotifyTest, StatusChangesArriveThroughTheSyncObjectOncePerSignal)
     pSource->*(&StatusAccess::m_pfnGetTelvaneStatus) = &StatusWithoutAnswer;
     manualSync.SetEvent();
     EXPECT_TRUE(WaitForPosts(SourceMessage, UnansweredStatus));
+}
+
+// A library may close its event at its deinit, and the system hands the
+// handle's value to the next object made: the watchguard must neither wait
+// on nor reset what is no longer the library's.
+TEST_F(NoNotifyTest, TheEventOfALinkThatWentIsNeverResetInItsPlace)
+{
+    ASSERT_TRUE(EnableTelvane());
+    HANDLE hLibrarySync = ::CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    g_hManualSync = hLibrarySync;
+    Telvane()->*(&TelvaneAccess::m_pfnGetTelvaneSyncObject) = &ManualResetSync;
+    ::PostThreadMessageW(m_pWatchguard->m_nThreadID, WM_NULL, 0, 0);
+    PumpFor(200);
+    m_pWatchguard->EnableTelvane(false, nullptr, nullptr, 0, nullptr, 0);
+    ::CloseHandle(hLibrarySync);
+
+    HANDLE hReused = SetEventInSlotOf(hLibrarySync);
+    ASSERT_EQ(hLibrarySync, hReused);
+    (m_pWatchguard->*&WatchguardAccess::PostDelayed)(nullptr, WM_NULL, 0, 0, FarDelay);
+    PumpFor(300);
+    EXPECT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(hReused, 0));
+    ::CloseHandle(hReused);
 }
 
 TEST_F(SPIDirectTest, AConnectedLinkIsMediaAndItsLossWaitsForAnotherActiveSource)

@@ -109,15 +109,18 @@ BOOL CWatchguard::PreTranslateMessage(MSG* pMsg)
 
 // Sleeps until a message arrives, posting delayed messages as they fall due
 // and serving the Telvane library's event on the way; the thread never
-// polls. An event that the wait refuses (a handle the library closed) is
-// left out until the next idle pass.
+// polls. The event is looked up on every pass, as a link enabled or
+// disabled wakes the wait: the handle of a library that has gone may name
+// another object by now. An event that the wait refuses is left out until
+// the next idle pass.
 BOOL CWatchguard::OnIdle(LONG lCount)
 {
     BOOL bResult = CWinThread::OnIdle(lCount);
-    HANDLE waitList[] = { m_evWake, TelvaneSyncObject() };
-    DWORD nHandles = waitList[TelvaneSyncIndex] ? ARRAYSIZE(waitList) : TelvaneSyncIndex;
+    bool bSyncRefused = false;
     for (;;)
     {
+        HANDLE waitList[] = { m_evWake, bSyncRefused ? nullptr : TelvaneSyncObject() };
+        DWORD nHandles = waitList[TelvaneSyncIndex] ? ARRAYSIZE(waitList) : TelvaneSyncIndex;
         DWORD dwTimeout;
         {
             CSingleLock lock(&m_lock, TRUE);
@@ -131,7 +134,7 @@ BOOL CWatchguard::OnIdle(LONG lCount)
         else if (dwResult == WAIT_OBJECT_0 + TelvaneSyncIndex)
             OnTelvaneSync(waitList[TelvaneSyncIndex]);
         else if (dwResult == WAIT_FAILED)
-            nHandles = TelvaneSyncIndex;
+            bSyncRefused = true;
     }
 }
 

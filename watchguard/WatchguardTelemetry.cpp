@@ -82,12 +82,14 @@ bool CWatchguard::EnableTelvane(bool enable, const wchar_t* first, const wchar_t
     if (!enable)
     {
         DisableLink<CSectorixTelvane>(m_mutexTelvane);
+        m_evWake.SetEvent();
         return false;
     }
     CSingleLock lock(&m_lock, TRUE);
     LinkStart start = EnableLink<CSectorixTelvane>(m_mutexTelvane, LinkMutexName(TelvaneMutexPrefix, first),
                                                    WM_TELVANE_STATUS, first, second, threadId, window, message);
     lock.Unlock();
+    m_evWake.SetEvent();
     if (start == LinkStartFailed)
         EnableTelvane(false, nullptr, nullptr, 0, nullptr, 0);
     return start == LinkStarted;
@@ -176,13 +178,15 @@ HANDLE CWatchguard::TelvaneSyncObject()
 // handled once, however the library resets its event, and a change
 // signalled meanwhile is read all the same. A signal is a change whatever
 // the status query answers; a library that stores nothing is not connected.
+// A handle that is no longer the event of the registered link is left
+// alone: its library may have closed it, and its value name another object.
 void CWatchguard::OnTelvaneSync(HANDLE hSync)
 {
-    ::ResetEvent(hSync);
     CSingleLock lock(&m_lock, TRUE);
-    auto* pSource = static_cast<CSectorixTelvane*>(Find(RUNTIME_CLASS(CSectorixTelvane), 0));
-    if (!pSource)
+    if (TelvaneSyncObject() != hSync)
         return;
+    ::ResetEvent(hSync);
+    auto* pSource = static_cast<CSectorixTelvane*>(Find(RUNTIME_CLASS(CSectorixTelvane), 0));
     unsigned short status = STATUS_NOT_CONNECTED;
     pSource->GetLibraryStatus(&status);
     pSource->OnStatusChange(status);

@@ -19,6 +19,7 @@ public:
     CString GetMediaText(int language) override;
     bool TestMedia(bool removed) override;
     bool Activate() override;
+    bool Deactivate() override;
     unsigned long long GetCardSize() override;
     bool ReadSectorsB(BYTE* buffer, UINT count, DWORD* sectors) override;
     bool TelvaneGetStatus(unsigned short* status) override;
@@ -57,5 +58,8 @@ protected:
     unsigned long long m_qwCardSize = 0;
     bool m_bMediaPresent = false;
     bool m_bTransferOpen = false;
+    // Watching was on when a transfer stopped it, so giving up the card
+    // turns it on again.
+    bool m_bHoldsWatchguard = false;
     CString m_strDeviceName;
 };
