@@ -31,7 +31,12 @@ target_compile_options(header_check PRIVATE ${SECTORIX_WARNINGS})
 
 set(flat_header ${header_root}/Sectorix/SectorixFlat.h)
 set(flat_unit ${check_dir}/flat_header.c)
-file(CONFIGURE OUTPUT ${flat_unit} CONTENT "#include \"Sectorix/SectorixFlat.h\"\n" @ONLY)
+# A C host keeps the common names for its own use beside the header.
+file(CONFIGURE OUTPUT ${flat_unit} CONTENT "#include \"Sectorix/SectorixFlat.h\"
+typedef int bool;
+enum host_truth { false, true };
+typedef int VERSION;
+" @ONLY)
 set(c_checks)
 foreach(compiler "${CMAKE_C_COMPILER}" "clang;--target=${MINGW_TRIPLE}")
     list(GET compiler 0 compiler_name)
