@@ -24,10 +24,19 @@ endforeach()
 file(CONFIGURE OUTPUT ${check_dir}/all_forward.cpp CONTENT "${all_forward}" @ONLY)
 file(CONFIGURE OUTPUT ${check_dir}/all_reverse.cpp CONTENT "${all_reverse}" @ONLY)
 
+# The build's own definitions (UNICODE, the Windows version, ...) reach
+# every target of this folder; a host has none of them, so the check takes
+# each back.
+get_directory_property(build_definitions COMPILE_DEFINITIONS)
+set(host_undefines)
+foreach(definition ${build_definitions})
+    string(REGEX REPLACE "=.*" "" name "${definition}")
+    list(APPEND host_undefines -U${name})
+endforeach()
+
 add_library(header_check OBJECT ${check_units} ${check_dir}/all_forward.cpp ${check_dir}/all_reverse.cpp)
-set_property(TARGET header_check PROPERTY COMPILE_DEFINITIONS "")
 target_include_directories(header_check PRIVATE ${header_root})
-target_compile_options(header_check PRIVATE ${SECTORIX_WARNINGS})
+target_compile_options(header_check PRIVATE ${SECTORIX_WARNINGS} ${host_undefines})
 
 set(flat_header ${header_root}/Sectorix/SectorixFlat.h)
 set(flat_unit ${check_dir}/flat_header.c)
