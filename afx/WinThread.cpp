@@ -7,6 +7,19 @@ IMPLEMENT_DYNAMIC(CWinThread, CCmdTarget)
 namespace
 {
 thread_local CWinThread* t_pThread = nullptr;
+
+const DWORD ModuleOfAddress = GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS;
+const DWORD ModuleOfAddressUncounted =
+    GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT;
+
+// The module that holds the thread code: a reference to it is what keeps
+// the code in memory after the host has let the library go.
+HMODULE ThreadCodeModule(DWORD flags)
+{
+    HMODULE hModule = nullptr;
+    ::GetModuleHandleExW(flags, reinterpret_cast<LPCWSTR>(&ThreadCodeModule), &hModule);
+    return hModule;
+}
 }
 
 CWinThread::CWinThread() = default;
@@ -25,13 +38,20 @@ CWinThread::~CWinThread()
 
 // The thread always starts suspended so that the handle and id are stored
 // before it can run (and, with automatic deletion, delete this object).
+// It holds a reference to the library from before it exists until it has
+// ended: a host that unloads the library while the thread runs leaves it
+// in memory until then.
 BOOL CWinThread::CreateThread(DWORD dwCreateFlags, UINT nStackSize, LPSECURITY_ATTRIBUTES lpSecurityAttrs)
 {
+    HMODULE hModule = ThreadCodeModule(ModuleOfAddress);
     unsigned nThreadID = 0;
     uintptr_t hThread = ::_beginthreadex(lpSecurityAttrs, nStackSize, &ThreadEntry, this,
                                          dwCreateFlags | CREATE_SUSPENDED, &nThreadID);
     if (!hThread)
+    {
+        ::FreeLibrary(hModule);
         return FALSE;
+    }
     m_hThread = reinterpret_cast<HANDLE>(hThread);
     m_nThreadID = nThreadID;
     if (!(dwCreateFlags & CREATE_SUSPENDED))
@@ -129,7 +149,7 @@ unsigned __stdcall CWinThread::ThreadEntry(void* pParam)
     else
         nResult = pThread->Run();
     pThread->Delete();
-    return static_cast<unsigned>(nResult);
+    ::FreeLibraryAndExitThread(ThreadCodeModule(ModuleOfAddressUncounted), static_cast<DWORD>(nResult));
 }
 
 static CWinThread* StartThread(CWinThread* pThread, int nPriority, UINT nStackSize, DWORD dwCreateFlags,

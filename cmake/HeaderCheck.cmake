@@ -24,14 +24,28 @@ endforeach()
 file(CONFIGURE OUTPUT ${check_dir}/all_forward.cpp CONTENT "${all_forward}" @ONLY)
 file(CONFIGURE OUTPUT ${check_dir}/all_reverse.cpp CONTENT "${all_reverse}" @ONLY)
 
+# The build's own definitions (UNICODE, the Windows version, ...) reach
+# every target of this folder; a host has none of them, so the check takes
+# each back.
+get_directory_property(build_definitions COMPILE_DEFINITIONS)
+set(host_undefines)
+foreach(definition ${build_definitions})
+    string(REGEX REPLACE "=.*" "" name "${definition}")
+    list(APPEND host_undefines -U${name})
+endforeach()
+
 add_library(header_check OBJECT ${check_units} ${check_dir}/all_forward.cpp ${check_dir}/all_reverse.cpp)
-set_property(TARGET header_check PROPERTY COMPILE_DEFINITIONS "")
 target_include_directories(header_check PRIVATE ${header_root})
-target_compile_options(header_check PRIVATE ${SECTORIX_WARNINGS})
+target_compile_options(header_check PRIVATE ${SECTORIX_WARNINGS} ${host_undefines})
 
 set(flat_header ${header_root}/Sectorix/SectorixFlat.h)
 set(flat_unit ${check_dir}/flat_header.c)
-file(CONFIGURE OUTPUT ${flat_unit} CONTENT "#include \"Sectorix/SectorixFlat.h\"\n" @ONLY)
+# A C host keeps the common names for its own use beside the header.
+file(CONFIGURE OUTPUT ${flat_unit} CONTENT "#include \"Sectorix/SectorixFlat.h\"
+typedef int bool;
+enum host_truth { false, true };
+typedef int VERSION;
+" @ONLY)
 set(c_checks)
 foreach(compiler "${CMAKE_C_COMPILER}" "clang;--target=${MINGW_TRIPLE}")
     list(GET compiler 0 compiler_name)

@@ -76,6 +76,32 @@ TEST(Host, RunsTheWatchguardWithASourceOfItsOwn)
     EXPECT_EQ(nullptr, pfnGet());
 }
 
+// A host that deletes the watchguard without stopping it first: the thread
+// still ends before anything it uses goes, and says so.
+TEST(Host, DeletingARunningWatchguardEndsItsThreadFirst)
+{
+    auto pfnInit = Resolve<SECTORIX_PFN_InitWatchguard>("InitWatchguard", 0);
+    auto pfnGet = Resolve<SECTORIX_PFN_GetWatchguard>("GetWatchguard", 0);
+    ASSERT_TRUE(pfnInit && pfnGet);
+    CWatchguard* pWatchguard = pfnInit();
+    ASSERT_NE(nullptr, pWatchguard);
+    pWatchguard->EnableNotificationMessages(::GetCurrentThreadId(), nullptr, NotifyMessage);
+    Register(pWatchguard, new CTestSource(pWatchguard, 'E'));
+    HANDLE hThread = nullptr;
+    ASSERT_TRUE(::DuplicateHandle(::GetCurrentProcess(), pWatchguard->m_hThread, ::GetCurrentProcess(), &hThread,
+                                  SYNCHRONIZE, FALSE, 0));
+
+    delete pWatchguard;
+    EXPECT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(hThread, 0));
+    ::CloseHandle(hThread);
+    EXPECT_EQ(0, CTestSource::s_nAlive);
+    EXPECT_EQ(nullptr, pfnGet());
+    MSG msg;
+    do
+        ASSERT_TRUE(WaitForMessage(NotifyMessage, msg));
+    while (msg.wParam != WatchguardStopped);
+}
+
 // The host's call reaches the card service, whose own result comes back.
 TEST(Host, FlatDeleteArpEntryAsksTheCardService)
 {

@@ -22,6 +22,17 @@ const wchar_t WindowClass[] = L"#32770";
 const wchar_t WindowTitle[] = L"Sectorix Watchguard";
 const unsigned short WatchguardErrorCode = 0xFFFE;
 const DWORD TelvaneSyncIndex = 1;
+
+// A host that deletes the watchguard while its thread still runs gets the
+// stop it skipped, so that the thread never meets a deleted watchguard.
+void EndRunningThread(CWinThread* pThread)
+{
+    if (!pThread->m_hThread || pThread->m_nThreadID == ::GetCurrentThreadId() ||
+        ::WaitForSingleObject(pThread->m_hThread, 0) != WAIT_TIMEOUT)
+        return;
+    if (::PostThreadMessageW(pThread->m_nThreadID, WM_CLOSE, 0, 0))
+        ::WaitForSingleObject(pThread->m_hThread, INFINITE);
+}
 }
 
 namespace Sectorix
@@ -46,6 +57,7 @@ CWatchguard::CWatchguard()
 // still registered are deleted too, so that nothing outlives the watchguard.
 CWatchguard::~CWatchguard()
 {
+    EndRunningThread(this);
     m_evStop.SetEvent();
     if (m_pAlertableThread)
     {

@@ -22,12 +22,13 @@
 
 #include <windows.h>
 
-/* The functions that answer a truth value answer a one-byte bool. */
+/* The functions that answer a truth value answer a one-byte bool. In C it
+ * is named by its keyword, so that a host keeps bool, true and false for
+ * its own use. */
 #if defined(__cplusplus)
 typedef bool SECTORIX_BOOL;
 #elif defined(__STDC_VERSION__) && __STDC_VERSION__ >= 199901L
-#include <stdbool.h>
-typedef bool SECTORIX_BOOL;
+typedef _Bool SECTORIX_BOOL;
 #else
 typedef unsigned char SECTORIX_BOOL;
 #endif
