@@ -159,6 +159,11 @@ refuses_damaged_laps() {
     low=$(od -A n -t u1 -j $check_word_offset -N 1 "$lap" | tr -d ' ')
     put_bytes "$work/check.mflap" $check_word_offset "\\$(printf %03o $(((low + 1) % 256)))"
     head -c $(($(stat -c %s "$lap") - 100)) "$lap" >"$work/cut.mflap"
+    run_tool --lap "Z:$work" --out "Z:$work/copy.img"
+    expect_failure 1 "is a folder, not a lap file"
+    ln "$work/check.mflap" "$work/link.mflap"
+    run_tool --lap "Z:$work/check.mflap" --out "Z:$work/link.mflap"
+    expect_failure 1 "link.mflap: it is .*check.mflap, which the copy is made from"
     for damaged in check cut; do
         run_tool --lap "Z:$work/$damaged.mflap" --out "Z:$work/copy.img"
         expect_failure 1 "is no whole lap file"
@@ -227,6 +232,12 @@ make_lap_refuses_partial_images() {
         expect_failure 1 "${image#*:}"
         [ ! -e "$work/$name.mflap" ] || fail "a lap of $name.img was written"
     done
+    cp "$cards/odd_card.img" "$work/card.img"
+    "$wine_run" "$make_lap" "Z:$work/card.img" "Z:$work/../$(basename "$work")/card.img" >"$output" 2>&1
+    status=$?
+    cat "$output"
+    expect_failure 1 "it is .*card.img, which the copy is made from"
+    cmp "$cards/odd_card.img" "$work/card.img" || fail "make-lap wrote over its image"
 }
 
 case $case_name in
@@ -276,6 +287,15 @@ refuses_what_is_no_card)
     expect_failure 1 "cannot write to .*no-such-folder"
     run_tool --image "Z:$cards/odd_card.img" --out "Z:$work/folder"
     expect_failure 1 "cannot write .*folder: it is a folder"
+    # The image itself, spelt another way, is no place for its copy.
+    cp "$cards/odd_card.img" "$work/card.img"
+    run_tool --image "Z:$work/card.img" --out "Z:$work/../$(basename "$work")/CARD.img"
+    expect_failure 1 "it is .*card.img, which the copy is made from"
+    cmp "$cards/odd_card.img" "$work/card.img" || fail "the image changed"
+    echo "read-only" >"$work/read-only.img"
+    chmod 444 "$work/read-only.img"
+    run_tool --image "Z:$cards/odd_card.img" --out "Z:$work/read-only.img"
+    expect_failure 1 "read-only.img: it is read-only"
     ! grep -q "daily log" "$output" || fail "a failure before the library started points to its log"
     [ $(($(date +%s) - start)) -le 30 ] || fail "took $(($(date +%s) - start)) s"
     [ ! -e "$work/logs" ] || fail "the library was started"
@@ -292,8 +312,12 @@ bad_arguments)
     expect_failure 2 "--out is given twice"
     run_tool --image "Z:$cards/demo_card.img" --out
     expect_failure 2 "--out needs a value"
-    run_tool --list-laps "Z:$work" --rescue
-    expect_failure 2 "--list-laps only lists"
+    for other in --rescue --format --yes "--library CMDLL.DLL" "--libraries Z:$work"; do
+        run_tool --list-laps "Z:$work" $other
+        expect_failure 2 "--list-laps only lists and takes no ${other%% *}"
+    done
+    run_tool --image "Z:$cards/demo_card.img" --out "Z:$work/copy.img" --libraries "Z:$work"
+    expect_failure 2 "--libraries goes with --telemetry or --init"
     run_tool --telemetry link --out "Z:$work" --rescue
     expect_failure 2 "--rescue goes with a copy"
     run_tool --image "Z:$cards/demo_card.img" --out "Z:$work/copy.img" --timeout 0

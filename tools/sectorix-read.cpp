@@ -75,16 +75,25 @@ void CheckDriveLetter(const std::wstring& drive)
     }
 }
 
+void CheckLapFile(const std::wstring& path)
+{
+    DWORD attributes = ::GetFileAttributesW(path.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
+        throw CToolError(ExitFailed, Utf8(path) + " is a folder, not a lap file; --list-laps lists the laps in it");
+}
+
 void CheckBeforeStart(const CCommandLine& options)
 {
     if (!options.Image().empty())
         CheckImage(options.Image());
+    if (!options.Lap().empty())
+        CheckLapFile(options.Lap());
     if (!options.Drive().empty())
         CheckDriveLetter(options.Drive());
     if (!options.Telemetry().empty())
         COutputFile::CheckWritableFolder(options.Copy());
     else if (!options.Copy().empty())
-        COutputFile::CheckTarget(options.Copy());
+        COutputFile::CheckTarget(options.Copy(), options.Image().empty() ? options.Lap() : options.Image());
     if (options.InitFile().empty())
         return;
     CheckInitFile(options.InitFile(), options.Library().empty() ? DefaultCardLibrary : options.Library());
