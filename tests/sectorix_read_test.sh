@@ -187,10 +187,32 @@ refuses_damaged_laps() {
     cmp -n $((first_data * 512)) "$image" "$work/copy.img" || fail "the sectors before the lap data were not kept"
 }
 
+make_large_card() {
+    truncate -s 256M "$work/large.img"
+    PATH=$PATH:/usr/sbin:/sbin mkfs.vfat "$work/large.img" >/dev/null || fail "no large card"
+}
+
+# Ctrl+C (SIGINT, which Wine hands on as one) once the tool has a file
+# under PATH open; sets $status, the output in $output.
+stop_once_open() {
+    path=$1
+    shift
+    SECTORIX_WINE_STREAM=1 "$wine_run" "$@" >"$output" 2>&1 &
+    tool_pid=$!
+    for i in $(seq 200); do
+        find /proc/[0-9]*/fd -lname "$path*" 2>/dev/null | grep -q . && break
+        sleep 0.1
+    done
+    kill -INT $tool_pid
+    wait $tool_pid
+    status=$?
+    cat "$output"
+}
+
 # Laps named as the link names them, one whole and one of each damage; a
 # file of another kind is no lap.
 lists_laps() {
-    laps=$work/SPIFiles lap=$cards/demo_card.mflap
+    laps=$work/SPIFiles lap=$cards/demo_card.mflap make_lap=$(dirname "$tool")/make-lap.exe
     mkdir "$laps"
     cp "$lap" "$laps/0000ABCD_001_000_00000.mflap"
     head -c 1000 "$lap" >"$laps/0000ABCD_002_000_00000.mflap"
@@ -217,6 +239,13 @@ lists_laps() {
     grep -q "^no lap files in" "$output" || fail "an empty folder is not said to be empty"
     run_tool --list-laps "Z:$work/no-such-folder"
     expect_failure 1 "cannot list the laps in"
+    # Large laps take a while to check; a stop ends the listing there.
+    make_large_card
+    "$wine_run" "$make_lap" "Z:$work/large.img" "Z:$work/large.mflap" || fail "no large lap"
+    for i in $(seq 10 40); do ln "$work/large.mflap" "$laps/0000ABCD_0${i}_000_00000.mflap"; done
+    stop_once_open "$laps/" "$tool" --list-laps "Z:$laps"
+    expect_failure 130 "stopped by Ctrl+C; nothing was listed"
+    ! grep -q "^lap " "$output" || fail "laps were listed after the stop"
 }
 
 # make-lap serves back the image it was given, or refuses it.
@@ -238,6 +267,13 @@ make_lap_refuses_partial_images() {
     cat "$output"
     expect_failure 1 "it is .*card.img, which the copy is made from"
     cmp "$cards/odd_card.img" "$work/card.img" || fail "make-lap wrote over its image"
+    # Stopped while it reads the image, it leaves the lap there was.
+    make_large_card
+    echo "the lap before" >"$work/large.mflap"
+    stop_once_open "$work/large.img" "$make_lap" "Z:$work/large.img" "Z:$work/large.mflap"
+    expect_failure 130 "stopped by Ctrl+C; no lap file was written"
+    [ "$(cat "$work/large.mflap")" = "the lap before" ] || fail "the earlier lap was not kept"
+    [ -z "$(ls "$work" | grep '\.tmp$')" ] || fail "a temporary file was left: $(ls "$work")"
 }
 
 case $case_name in
