@@ -466,11 +466,13 @@ failed_copy_keeps_the_old)
 stopped_copy_keeps_the_old)
     # Ctrl+C (here SIGINT, which Wine hands on as one) in the middle of a
     # slow copy: the tool stops, says so and removes what it wrote; a rescue
-    # leaves the earlier list of bad sectors too.
+    # leaves the earlier list of bad sectors too, and stops among the many
+    # reads of a stretch of bad sectors.
     for rescue in "" --rescue; do
         echo "the copy before" >"$work/copy.img"
         echo "1-2" >"$work/copy.img.badsectors"
-        with_service --disk "0=Z:$cards/demo_card.img" --fault slow=100 -- \
+        bad=${rescue:+--fault bad=0-8191}
+        with_service --disk "0=Z:$cards/demo_card.img" --fault slow=100 $bad -- \
             sh -c 'SECTORIX_WINE_STREAM=1 "$1" "$2" --log "Z:$3/logs" --drive PhysicalDrive0 --out "Z:$3/copy.img" \
                        $4 >"$3/output" 2>&1 &
                    tool_pid=$!
