@@ -490,6 +490,22 @@ stopped_copy_keeps_the_old)
         expect_kept
         [ "$(cat "$work/copy.img.badsectors")" = "1-2" ] || fail "the earlier list of bad sectors was not kept"
     done
+    # Ctrl+C typed at a terminal, the tool run through wine-run as a person
+    # runs it by hand.
+    echo "the copy before" >"$work/copy.img"
+    with_service --disk "0=Z:$cards/demo_card.img" --fault slow=100 -- \
+        sh -c '(for i in $(seq 200); do ls "$3" | grep -q "\.tmp$" && break; sleep 0.1; done
+                sleep 1
+                printf "\003"
+                for i in $(seq 100); do grep -q stopped "$3/transcript" && break; sleep 0.1; done) |
+               timeout 60 script -qfec "\"$1\" \"$2\" --log Z:$3/logs --drive PhysicalDrive0 --out Z:$3/copy.img" \
+                   "$3/transcript" >/dev/null 2>&1' \
+        typed "$wine_run" "$tool" "$work"
+    status=$?
+    tr -d '\r' <"$work/transcript" >"$output"
+    cat "$output"
+    expect_failure 130 "stopped by Ctrl+C; the partial copy was removed"
+    expect_kept
     ;;
 copies_laps_from_telemetry)
     rm -rf "$lap_folder"
