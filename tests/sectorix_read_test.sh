@@ -319,6 +319,8 @@ refuses_what_is_no_card)
     expect_failure 1 "is 512100 bytes, not whole 512-byte sectors; .* pad it with zeros to 512512 bytes"
     run_tool --drive c --out "Z:$work/copy.img"
     expect_failure 1 "C: is a fixed disk, not a card"
+    run_tool --drive q --out "Z:$work/copy.img"
+    expect_failure 1 "there is no drive Q:"
     run_tool --image "Z:$cards/odd_card.img" --out "Z:$work/no-such-folder/copy.img"
     expect_failure 1 "cannot write to .*no-such-folder"
     run_tool --image "Z:$cards/odd_card.img" --out "Z:$work/folder"

@@ -70,6 +70,8 @@ void CheckDriveLetter(const std::wstring& drive)
         throw CToolError(ExitFailed, Utf8(drive) + " is a network drive, not a card");
     case DRIVE_CDROM:
         throw CToolError(ExitFailed, Utf8(drive) + " is a CD or DVD drive, not a card");
+    case DRIVE_NO_ROOT_DIR:
+        throw CToolError(ExitFailed, "there is no drive " + Utf8(drive) + "; give the drive letter of the card reader");
     default:
         break;
     }
