@@ -135,6 +135,13 @@ rescue_of_sound_card() {
     cmp "$image" "$copy" || fail "the copy differs from the image"
     [ -f "$copy.badsectors" ] && [ ! -s "$copy.badsectors" ] || fail "the list of bad sectors is not empty"
     grep -q "^every sector was read" "$output" || fail "no word that every sector was read"
+    # A list that could not be written would belong to another copy.
+    echo "the copy before" >"$copy"
+    rm "$copy.badsectors"
+    mkdir "$copy.badsectors"
+    run_tool --image "Z:$image" --rescue --out "Z:$copy"
+    expect_failure 1 "copy.img.badsectors: it is a folder"
+    expect_kept
 }
 
 # Stored laps become the cards they were made from, with no link and no

@@ -96,6 +96,8 @@ void CheckBeforeStart(const CCommandLine& options)
         COutputFile::CheckWritableFolder(options.Copy());
     else if (!options.Copy().empty())
         COutputFile::CheckTarget(options.Copy(), options.Image().empty() ? options.Lap() : options.Image());
+    if (options.Rescue())
+        COutputFile::CheckTarget(CRescueCopier::ListPath(options.Copy()));
     if (options.InitFile().empty())
         return;
     CheckInitFile(options.InitFile(), options.Library().empty() ? DefaultCardLibrary : options.Library());
