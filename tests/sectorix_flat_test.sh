@@ -104,6 +104,16 @@ card_service_needs_a_card)
     "$wine_run" "$service" --disk 0=Z:/nowhere --version >"$output" 2>&1
     status=$?
     [ "$status" -eq 0 ] && grep -q "^sectorix-card-service [0-9.]*$" "$output" || fail "--version: $status"
+    # Ctrl+C typed at a terminal while with-card-service runs its command
+    # ends the service it started too.
+    (for i in $(seq 200); do grep -q protocol "$work/transcript" 2>/dev/null && break; sleep 0.1; done
+     printf '\003'
+     sleep 2) |
+        timeout 60 script -qfec "'$(dirname "$0")/../scripts/with-card-service' '$wine_run' '$service' \
+            --disk 0=Z:$cards/demo_card.img -- sleep 60" "$work/transcript" >/dev/null 2>&1
+    status=$?
+    [ "$status" -eq 130 ] || fail "with-card-service ended with $status after Ctrl+C"
+    "$wine_run" "$service" --stop >"$output" 2>&1 && fail "the card service outlived with-card-service"
     ;;
 *)
     fail "unknown case"
