@@ -6,6 +6,7 @@
 #include "FatLayout.h"
 #include "GuardedBuffer.h"
 #include "LapWriter.h"
+#include "MappedFile.h"
 #include "telemetry/LapImage.h"
 
 #include <gtest/gtest.h>
@@ -527,5 +528,30 @@ TEST_F(LapTest, FuzzedLapsNeverCrashOverrunOrHang)
                 reads, served);
     EXPECT_EQ(Iterations, iterations) << "the time bound ended the loop";
     EXPECT_GT(opened, Iterations / 10);
+}
+
+// A stored lap read by a tool: nobody may write it, cut it short or delete
+// it while it is mapped, and it is free again once the map is gone.
+TEST(MappedLapFile, KeepsWritersOutWhileMapped)
+{
+    std::wstring folder = card_files::MakeTempFolder(L"mapped");
+    std::wstring path = folder + L"\\lap.mflap";
+    ASSERT_TRUE(::CopyFileW(card_files::WindowsPath(TEST_CARD_LAP).c_str(), path.c_str(), FALSE));
+    auto openForWriting = [&path]() {
+        return ::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                             nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    };
+    {
+        CMappedFile file(path);
+        ASSERT_EQ(ReadFile(TEST_CARD_LAP).size(), file.Size());
+        EXPECT_EQ(INVALID_HANDLE_VALUE, openForWriting());
+        EXPECT_EQ(DWORD(ERROR_SHARING_VIOLATION), ::GetLastError());
+        EXPECT_FALSE(::DeleteFileW(path.c_str()));
+        EXPECT_EQ(ReadFile(TEST_CARD_LAP), Bytes(file.Data(), file.Data() + file.Size()));
+    }
+    HANDLE hFile = openForWriting();
+    EXPECT_NE(INVALID_HANDLE_VALUE, hFile);
+    ::CloseHandle(hFile);
+    card_files::RemoveTree(folder);
 }
 }

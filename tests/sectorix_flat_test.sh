@@ -91,6 +91,29 @@ card_service_needs_a_card)
     cat "$output"
     [ "$status" -eq 1 ] || fail "--stop exit status $status, expected 1"
     grep -q "no stand-in card service is running" "$output" || fail "--stop does not say none runs"
+    # Its command line is read by the rules of the tools.
+    for mistake in "--verbose|unknown option --verbose" "--lifetime 5 --lifetime 6|--lifetime is given twice"; do
+        "$wine_run" "$service" ${mistake%|*} >"$output" 2>&1
+        status=$?
+        cat "$output"
+        [ "$status" -eq 2 ] || fail "exit status $status for ${mistake%|*}"
+        grep -q "^sectorix-card-service: ${mistake#*|}$" "$output" || fail "no message \"${mistake#*|}\""
+        grep -q "^try 'sectorix-card-service --help' for the usage$" "$output" || fail "no hint"
+        ! grep -q "^usage:" "$output" || fail "the whole usage for a mistake"
+    done
+    "$wine_run" "$service" --disk 0=Z:/nowhere --version >"$output" 2>&1
+    status=$?
+    [ "$status" -eq 0 ] && grep -q "^sectorix-card-service [0-9.]*$" "$output" || fail "--version: $status"
+    # Ctrl+C typed at a terminal while with-card-service runs its command
+    # ends the service it started too.
+    (for i in $(seq 200); do grep -q protocol "$work/transcript" 2>/dev/null && break; sleep 0.1; done
+     printf '\003'
+     sleep 2) |
+        timeout 60 script -qfec "'$(dirname "$0")/../scripts/with-card-service' '$wine_run' '$service' \
+            --disk 0=Z:$cards/demo_card.img -- sleep 60" "$work/transcript" >/dev/null 2>&1
+    status=$?
+    [ "$status" -eq 130 ] || fail "with-card-service ended with $status after Ctrl+C"
+    "$wine_run" "$service" --stop >"$output" 2>&1 && fail "the card service outlived with-card-service"
     ;;
 *)
     fail "unknown case"

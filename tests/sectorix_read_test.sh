@@ -135,6 +135,13 @@ rescue_of_sound_card() {
     cmp "$image" "$copy" || fail "the copy differs from the image"
     [ -f "$copy.badsectors" ] && [ ! -s "$copy.badsectors" ] || fail "the list of bad sectors is not empty"
     grep -q "^every sector was read" "$output" || fail "no word that every sector was read"
+    # A list that could not be written would belong to another copy.
+    echo "the copy before" >"$copy"
+    rm "$copy.badsectors"
+    mkdir "$copy.badsectors"
+    run_tool --image "Z:$image" --rescue --out "Z:$copy"
+    expect_failure 1 "copy.img.badsectors: it is a folder"
+    expect_kept
 }
 
 # Stored laps become the cards they were made from, with no link and no
@@ -159,6 +166,11 @@ refuses_damaged_laps() {
     low=$(od -A n -t u1 -j $check_word_offset -N 1 "$lap" | tr -d ' ')
     put_bytes "$work/check.mflap" $check_word_offset "\\$(printf %03o $(((low + 1) % 256)))"
     head -c $(($(stat -c %s "$lap") - 100)) "$lap" >"$work/cut.mflap"
+    run_tool --lap "Z:$work" --out "Z:$work/copy.img"
+    expect_failure 1 "is a folder, not a lap file"
+    ln "$work/check.mflap" "$work/link.mflap"
+    run_tool --lap "Z:$work/check.mflap" --out "Z:$work/link.mflap"
+    expect_failure 1 "link.mflap: it is .*check.mflap, which the copy is made from"
     for damaged in check cut; do
         run_tool --lap "Z:$work/$damaged.mflap" --out "Z:$work/copy.img"
         expect_failure 1 "is no whole lap file"
@@ -182,10 +194,32 @@ refuses_damaged_laps() {
     cmp -n $((first_data * 512)) "$image" "$work/copy.img" || fail "the sectors before the lap data were not kept"
 }
 
+make_large_card() {
+    truncate -s 256M "$work/large.img"
+    PATH=$PATH:/usr/sbin:/sbin mkfs.vfat "$work/large.img" >/dev/null || fail "no large card"
+}
+
+# Ctrl+C (SIGINT, which Wine hands on as one) once the tool has a file
+# under PATH open; sets $status, the output in $output.
+stop_once_open() {
+    path=$1
+    shift
+    SECTORIX_WINE_STREAM=1 "$wine_run" "$@" >"$output" 2>&1 &
+    tool_pid=$!
+    for i in $(seq 200); do
+        find /proc/[0-9]*/fd -lname "$path*" 2>/dev/null | grep -q . && break
+        sleep 0.1
+    done
+    kill -INT $tool_pid
+    wait $tool_pid
+    status=$?
+    cat "$output"
+}
+
 # Laps named as the link names them, one whole and one of each damage; a
 # file of another kind is no lap.
 lists_laps() {
-    laps=$work/SPIFiles lap=$cards/demo_card.mflap
+    laps=$work/SPIFiles lap=$cards/demo_card.mflap make_lap=$(dirname "$tool")/make-lap.exe
     mkdir "$laps"
     cp "$lap" "$laps/0000ABCD_001_000_00000.mflap"
     head -c 1000 "$lap" >"$laps/0000ABCD_002_000_00000.mflap"
@@ -212,6 +246,13 @@ lists_laps() {
     grep -q "^no lap files in" "$output" || fail "an empty folder is not said to be empty"
     run_tool --list-laps "Z:$work/no-such-folder"
     expect_failure 1 "cannot list the laps in"
+    # Large laps take a while to check; a stop ends the listing there.
+    make_large_card
+    "$wine_run" "$make_lap" "Z:$work/large.img" "Z:$work/large.mflap" || fail "no large lap"
+    for i in $(seq 10 40); do ln "$work/large.mflap" "$laps/0000ABCD_0${i}_000_00000.mflap"; done
+    stop_once_open "$laps/" "$tool" --list-laps "Z:$laps"
+    expect_failure 130 "stopped by Ctrl+C; nothing was listed"
+    ! grep -q "^lap " "$output" || fail "laps were listed after the stop"
 }
 
 # make-lap serves back the image it was given, or refuses it.
@@ -227,6 +268,19 @@ make_lap_refuses_partial_images() {
         expect_failure 1 "${image#*:}"
         [ ! -e "$work/$name.mflap" ] || fail "a lap of $name.img was written"
     done
+    cp "$cards/odd_card.img" "$work/card.img"
+    "$wine_run" "$make_lap" "Z:$work/card.img" "Z:$work/../$(basename "$work")/card.img" >"$output" 2>&1
+    status=$?
+    cat "$output"
+    expect_failure 1 "it is .*card.img, which the copy is made from"
+    cmp "$cards/odd_card.img" "$work/card.img" || fail "make-lap wrote over its image"
+    # Stopped while it reads the image, it leaves the lap there was.
+    make_large_card
+    echo "the lap before" >"$work/large.mflap"
+    stop_once_open "$work/large.img" "$make_lap" "Z:$work/large.img" "Z:$work/large.mflap"
+    expect_failure 130 "stopped by Ctrl+C; no lap file was written"
+    [ "$(cat "$work/large.mflap")" = "the lap before" ] || fail "the earlier lap was not kept"
+    [ -z "$(ls "$work" | grep '\.tmp$')" ] || fail "a temporary file was left: $(ls "$work")"
 }
 
 case $case_name in
@@ -272,10 +326,21 @@ refuses_what_is_no_card)
     expect_failure 1 "is 512100 bytes, not whole 512-byte sectors; .* pad it with zeros to 512512 bytes"
     run_tool --drive c --out "Z:$work/copy.img"
     expect_failure 1 "C: is a fixed disk, not a card"
+    run_tool --drive q --out "Z:$work/copy.img"
+    expect_failure 1 "there is no drive Q:"
     run_tool --image "Z:$cards/odd_card.img" --out "Z:$work/no-such-folder/copy.img"
     expect_failure 1 "cannot write to .*no-such-folder"
     run_tool --image "Z:$cards/odd_card.img" --out "Z:$work/folder"
     expect_failure 1 "cannot write .*folder: it is a folder"
+    # The image itself, spelt another way, is no place for its copy.
+    cp "$cards/odd_card.img" "$work/card.img"
+    run_tool --image "Z:$work/card.img" --out "Z:$work/../$(basename "$work")/CARD.img"
+    expect_failure 1 "it is .*card.img, which the copy is made from"
+    cmp "$cards/odd_card.img" "$work/card.img" || fail "the image changed"
+    echo "read-only" >"$work/read-only.img"
+    chmod 444 "$work/read-only.img"
+    run_tool --image "Z:$cards/odd_card.img" --out "Z:$work/read-only.img"
+    expect_failure 1 "read-only.img: it is read-only"
     ! grep -q "daily log" "$output" || fail "a failure before the library started points to its log"
     [ $(($(date +%s) - start)) -le 30 ] || fail "took $(($(date +%s) - start)) s"
     [ ! -e "$work/logs" ] || fail "the library was started"
@@ -292,8 +357,12 @@ bad_arguments)
     expect_failure 2 "--out is given twice"
     run_tool --image "Z:$cards/demo_card.img" --out
     expect_failure 2 "--out needs a value"
-    run_tool --list-laps "Z:$work" --rescue
-    expect_failure 2 "--list-laps only lists"
+    for other in --rescue --format --yes "--library CMDLL.DLL" "--libraries Z:$work"; do
+        run_tool --list-laps "Z:$work" $other
+        expect_failure 2 "--list-laps only lists and takes no ${other%% *}"
+    done
+    run_tool --image "Z:$cards/demo_card.img" --out "Z:$work/copy.img" --libraries "Z:$work"
+    expect_failure 2 "--libraries goes with --telemetry or --init"
     run_tool --telemetry link --out "Z:$work" --rescue
     expect_failure 2 "--rescue goes with a copy"
     run_tool --image "Z:$cards/demo_card.img" --out "Z:$work/copy.img" --timeout 0
@@ -406,11 +475,13 @@ failed_copy_keeps_the_old)
 stopped_copy_keeps_the_old)
     # Ctrl+C (here SIGINT, which Wine hands on as one) in the middle of a
     # slow copy: the tool stops, says so and removes what it wrote; a rescue
-    # leaves the earlier list of bad sectors too.
+    # leaves the earlier list of bad sectors too, and stops among the many
+    # reads of a stretch of bad sectors.
     for rescue in "" --rescue; do
         echo "the copy before" >"$work/copy.img"
         echo "1-2" >"$work/copy.img.badsectors"
-        with_service --disk "0=Z:$cards/demo_card.img" --fault slow=100 -- \
+        bad=${rescue:+--fault bad=0-8191}
+        with_service --disk "0=Z:$cards/demo_card.img" --fault slow=100 $bad -- \
             sh -c 'SECTORIX_WINE_STREAM=1 "$1" "$2" --log "Z:$3/logs" --drive PhysicalDrive0 --out "Z:$3/copy.img" \
                        $4 >"$3/output" 2>&1 &
                    tool_pid=$!
@@ -428,6 +499,22 @@ stopped_copy_keeps_the_old)
         expect_kept
         [ "$(cat "$work/copy.img.badsectors")" = "1-2" ] || fail "the earlier list of bad sectors was not kept"
     done
+    # Ctrl+C typed at a terminal, the tool run through wine-run as a person
+    # runs it by hand.
+    echo "the copy before" >"$work/copy.img"
+    with_service --disk "0=Z:$cards/demo_card.img" --fault slow=100 -- \
+        sh -c '(for i in $(seq 200); do ls "$3" | grep -q "\.tmp$" && break; sleep 0.1; done
+                sleep 1
+                printf "\003"
+                for i in $(seq 100); do grep -q stopped "$3/transcript" && break; sleep 0.1; done) |
+               timeout 60 script -qfec "\"$1\" \"$2\" --log Z:$3/logs --drive PhysicalDrive0 --out Z:$3/copy.img" \
+                   "$3/transcript" >/dev/null 2>&1' \
+        typed "$wine_run" "$tool" "$work"
+    status=$?
+    tr -d '\r' <"$work/transcript" >"$output"
+    cat "$output"
+    expect_failure 130 "stopped by Ctrl+C; the partial copy was removed"
+    expect_kept
     ;;
 copies_laps_from_telemetry)
     rm -rf "$lap_folder"

@@ -19,13 +19,14 @@ public:
     // CToolError(ExitInterrupted) when asked to stop; the file is then as
     // it was.
     void CopyTo(const std::wstring& path);
+    // The same into a file the caller commits, with others of its own.
+    void Copy(COutputFile& copy);
 
     // What was copied and how fast, to the person; the SHA-256 line, as
     // sha256sum prints it, to standard output.
     void Report(const std::wstring& path) const;
 
 private:
-    void Copy(COutputFile& copy);
     unsigned long long WholeSectors() const;
     void ReadChunk(BYTE* buffer, DWORD firstSector, UINT count);
     DWORD FirstUnreadable(BYTE* buffer, DWORD firstSector, UINT count);

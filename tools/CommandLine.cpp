@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cwchar>
 #include <cwctype>
+#include <utility>
 
 namespace
 {
@@ -21,7 +22,7 @@ const char UsageText[] =
     "usage: sectorix-read --image FILE --out COPY [--rescue] [OPTION...]\n"
     "       sectorix-read --drive E: | PhysicalDrive1 --out COPY [--rescue] [OPTION...]\n"
     "       sectorix-read --lap LAP --out COPY [--rescue] [OPTION...]\n"
-    "       sectorix-read --list-laps FOLDER\n"
+    "       sectorix-read --list-laps FOLDER [OPTION...]\n"
     "       sectorix-read --telemetry LINK --out FOLDER [--libraries DIR] [OPTION...]\n"
     "       sectorix-read --image FILE | --drive E: --init INIT [--format --yes]\n"
     "                     [--library CMDLL.DLL | CMRECDLL.DLL] [--libraries DIR] [OPTION...]\n"
@@ -109,12 +110,15 @@ void CCommandLine::Check()
     int sources = !m_image.empty() + !m_drive.empty() + !m_telemetry.empty() + !m_lap.empty() + !m_lapFolder.empty();
     if (sources != 1)
         throw BadArguments(L"give exactly one of --image, --drive, --telemetry, --lap and --list-laps");
-    if (!m_lapFolder.empty() && (!m_copy.empty() || !m_initFile.empty() || m_bRescue))
-        throw BadArguments(L"--list-laps only lists, with no --out, --init or --rescue");
+    if (!m_lapFolder.empty())
+    {
+        CheckListing();
+        return;
+    }
     if (m_bRescue && (!m_telemetry.empty() || !m_initFile.empty()))
         throw BadArguments(L"--rescue goes with a copy of --image, --drive or --lap");
-    if (!m_lapFolder.empty())
-        return;
+    if (!m_libraries.empty() && m_telemetry.empty() && m_initFile.empty())
+        throw BadArguments(L"--libraries goes with --telemetry or --init, which load libraries from it");
     if (m_initFile.empty())
     {
         if (m_copy.empty())
@@ -127,6 +131,23 @@ void CCommandLine::Check()
         throw BadArguments(L"--init initialises the card of --image or --drive and writes no copy");
     if (m_bYes && !m_bFormat)
         throw BadArguments(L"--yes confirms --format and goes with it");
+}
+
+// Listing reads the lap files alone: it writes nothing and loads nothing,
+// so an option of another operation is a mistake to point out, not to pass
+// over.
+void CCommandLine::CheckListing() const
+{
+    const std::pair<const wchar_t*, bool> others[] = {
+        { L"--out", !m_copy.empty() },   { L"--init", !m_initFile.empty() },     { L"--rescue", m_bRescue },
+        { L"--format", m_bFormat },      { L"--yes", m_bYes },                    { L"--library", !m_library.empty() },
+        { L"--libraries", !m_libraries.empty() },
+    };
+    for (const auto& other : others)
+    {
+        if (other.second)
+            throw BadArguments(std::wstring(L"--list-laps only lists and takes no ") + other.first);
+    }
 }
 
 // "e", "e:" and "E:" all name drive E:; "PhysicalDrive1" and

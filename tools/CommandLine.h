@@ -34,6 +34,7 @@ public:
 
 private:
     void Check();
+    void CheckListing() const;
     static std::wstring DriveName(const std::wstring& value);
     static DWORD Seconds(const std::wstring& value);
 

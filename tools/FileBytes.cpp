@@ -33,10 +33,3 @@ std::vector<unsigned char> ReadFileBytes(const std::wstring& path)
         throw CToolError(ExitFailed, "cannot read " + Utf8(path));
     return bytes;
 }
-
-void WriteFileBytes(const std::wstring& path, const std::vector<unsigned char>& bytes)
-{
-    FilePtr file = Open(path, L"wb");
-    if (std::fwrite(bytes.data(), 1, bytes.size(), file.get()) != bytes.size() || std::fflush(file.get()) != 0)
-        throw CToolError(ExitFailed, "cannot write " + Utf8(path));
-}

@@ -1,6 +1,7 @@
 #include "LapList.h"
 
 #include "Console.h"
+#include "Interruption.h"
 #include "MappedFile.h"
 #include "ToolError.h"
 
@@ -25,6 +26,7 @@ const char WholeText[] = "whole";
 const char CutShortText[] = "not whole: cut short, or its list block does not hold together";
 const char HeaderText[] = "not whole: its header does not inflate";
 const char DataText[] = "not whole: its lap data is cut short or corrupt";
+const char StoppedText[] = "nothing was listed";
 
 bool InflatesToEnd(const unsigned char* packed, uint32_t size)
 {
@@ -34,7 +36,7 @@ bool InflatesToEnd(const unsigned char* packed, uint32_t size)
     std::unique_ptr<unsigned char[]> chunk(new unsigned char[InflateChunk]);
     CInflateStream::Result result = CInflateStream::Filled;
     size_t produced = 0;
-    while (result == CInflateStream::Filled)
+    while (result == CInflateStream::Filled && !CInterruption::Requested())
         result = stream.Inflate(chunk.get(), InflateChunk, produced);
     return result == CInflateStream::Ended;
 }
@@ -54,12 +56,16 @@ CLapList::CLapList(const std::wstring& folder)
                                          SystemMessage(::GetLastError()));
     if (!(attributes & FILE_ATTRIBUTE_DIRECTORY))
         throw CToolError(ExitFailed, Utf8(folder) + " is a file, not a folder of laps");
+    // A large lap takes a while to inflate to its end, so a stop is looked
+    // for within each lap as well as between them.
     for (const std::wstring& name : LapFileNames())
     {
+        CInterruption::ThrowIfRequested(StoppedText);
         WIN32_FILE_ATTRIBUTE_DATA data = {};
         ::GetFileAttributesExW((folder + L"\\" + name).c_str(), GetFileExInfoStandard, &data);
         m_lines.push_back(Line(name, static_cast<unsigned long long>(data.nFileSizeHigh) << 32 | data.nFileSizeLow));
     }
+    CInterruption::ThrowIfRequested(StoppedText);
 }
 
 int CLapList::Print() const

@@ -91,12 +91,40 @@ void COutputFile::CheckWritableFolder(const std::wstring& folder)
     ::DeleteFileW(probe.c_str());
 }
 
-void COutputFile::CheckTarget(const std::wstring& target)
+// A read-only target would refuse to be replaced only once the copy is
+// whole; the source itself would be replaced by what is read from it.
+void COutputFile::CheckTarget(const std::wstring& target, const std::wstring& source)
 {
     DWORD attributes = ::GetFileAttributesW(target.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
         throw CToolError(ExitFailed, "cannot write " + Utf8(target) + ": it is a folder");
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
+        throw CToolError(ExitFailed, "cannot write " + Utf8(target) + ": it is read-only");
+    if (!source.empty() && SameFile(target, source))
+        throw CToolError(ExitFailed, "cannot write " + Utf8(target) + ": it is " + Utf8(source) +
+                                         ", which the copy is made from; give another name");
     CheckWritableFolder(FolderOf(target));
+}
+
+// By the file's identity, not its name: another spelling, a relative path
+// or a second link all name the same bytes.
+bool COutputFile::SameFile(const std::wstring& first, const std::wstring& second)
+{
+    BY_HANDLE_FILE_INFORMATION info[2] = {};
+    const std::wstring* paths[2] = { &first, &second };
+    for (int i = 0; i < 2; ++i)
+    {
+        HANDLE hFile = ::CreateFileW(paths[i]->c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                     nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+        if (hFile == INVALID_HANDLE_VALUE)
+            return false;
+        BOOL bKnown = ::GetFileInformationByHandle(hFile, &info[i]);
+        ::CloseHandle(hFile);
+        if (!bKnown)
+            return false;
+    }
+    return info[0].dwVolumeSerialNumber == info[1].dwVolumeSerialNumber &&
+           info[0].nFileIndexHigh == info[1].nFileIndexHigh && info[0].nFileIndexLow == info[1].nFileIndexLow;
 }
 
 std::string COutputFile::Failure(const std::string& reason) const

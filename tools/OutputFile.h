@@ -23,11 +23,13 @@ public:
     void Commit();
 
     // A folder files can be made in, and a target that can be written
-    // there; or CToolError(ExitFailed) saying why not.
+    // there and is not the file the copy is made from; or
+    // CToolError(ExitFailed) saying why not.
     static void CheckWritableFolder(const std::wstring& folder);
-    static void CheckTarget(const std::wstring& target);
+    static void CheckTarget(const std::wstring& target, const std::wstring& source = std::wstring());
 
 private:
+    static bool SameFile(const std::wstring& first, const std::wstring& second);
     std::string Failure(const std::string& reason) const;
     void Discard();
 

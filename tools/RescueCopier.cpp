@@ -15,10 +15,16 @@ CRescueCopier::CRescueCopier(CCardReader& card)
 {
 }
 
+// The list is written before either file replaces its old one, so that a
+// disk too full for it leaves the old copy and its list together.
 void CRescueCopier::CopyTo(const std::wstring& path)
 {
-    m_copier.CopyTo(path);
-    WriteList(ListPath(path));
+    COutputFile copy(path);
+    m_copier.Copy(copy);
+    COutputFile list(ListPath(path));
+    WriteList(list);
+    copy.Commit();
+    list.Commit();
 }
 
 void CRescueCopier::Report(const std::wstring& path) const
@@ -41,14 +47,10 @@ std::wstring CRescueCopier::ListPath(const std::wstring& copy)
     return copy + ListExtension;
 }
 
-// Written whole, and flushed before the tool reports the copy, as the copy
-// itself is.
-void CRescueCopier::WriteList(const std::wstring& path) const
+void CRescueCopier::WriteList(COutputFile& list) const
 {
     std::string text = ListText();
-    COutputFile list(path);
     list.Write(reinterpret_cast<const BYTE*>(text.data()), static_cast<DWORD>(text.size()));
-    list.Commit();
 }
 
 std::string CRescueCopier::ListText() const

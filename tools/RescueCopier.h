@@ -15,7 +15,7 @@ public:
     explicit CRescueCopier(CCardReader& card);
 
     // Throws CToolError(ExitFailed) when the copy or its list cannot be
-    // written.
+    // written; both files are then as they were.
     void CopyTo(const std::wstring& path);
 
     bool IsComplete() const { return m_reader.BadSectorCount() == 0; }
@@ -25,7 +25,7 @@ public:
     static std::wstring ListPath(const std::wstring& copy);
 
 private:
-    void WriteList(const std::wstring& path) const;
+    void WriteList(COutputFile& list) const;
     std::string ListText() const;
 
     CRescueReader m_reader;

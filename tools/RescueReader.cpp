@@ -1,5 +1,7 @@
 #include "RescueReader.h"
 
+#include "Interruption.h"
+
 #include "Sectorix/SectorixDefs.h"
 
 #include <cstring>
@@ -13,8 +15,11 @@ CRescueReader::CRescueReader(CCardReader& card)
 
 // Halving keeps the reads of a good stretch large however near a bad sector
 // it lies; the halves go in order, so the bad sectors are found in order.
+// A damaged card may take long over each failing read, so a stop is looked
+// for before every one.
 bool CRescueReader::Read(BYTE* buffer, DWORD firstSector, UINT count)
 {
+    CInterruption::ThrowIfRequested("the partial copy was removed");
     if (m_card.Read(buffer, firstSector, count))
         return true;
     if (count == 1)
@@ -33,6 +38,7 @@ void CRescueReader::ReadSingle(BYTE* buffer, DWORD sector)
 {
     for (UINT attempt = 1; attempt < SectorAttempts; ++attempt)
     {
+        CInterruption::ThrowIfRequested("the partial copy was removed");
         if (m_card.Read(buffer, sector, 1))
             return;
     }

@@ -78,7 +78,7 @@ CSectorix* CWatchguardSession::WaitForDrive(const std::wstring& drive, DWORD tim
         throw CToolError(ExitFailed, "drive sources are in use by another process");
     CSectorix* pDrive = m_pWatchguard->GetSectorix(drive.c_str());
     if (!pDrive)
-        throw CToolError(ExitNoCard, Utf8(drive) + " is not a removable drive");
+        throw CToolError(ExitFailed, Utf8(drive) + " is not a removable drive");
     return WaitForCard([pDrive](CSectorix* pSource) { return pSource == pDrive; }, drive, timeoutSeconds);
 }
 

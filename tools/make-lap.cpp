@@ -4,8 +4,10 @@
 #include "Console.h"
 #include "FatLayout.h"
 #include "FileBytes.h"
+#include "Interruption.h"
 #include "LapWriter.h"
 #include "OptionParser.h"
+#include "OutputFile.h"
 #include "ToolError.h"
 #include "ToolMain.h"
 
@@ -22,8 +24,10 @@ const char Usage[] =
     "Writes the lap file of a FAT card image, as the vehicle's logger sends it.\n"
     "  -h, --help  this text\n"
     "  --version   the version\n"
-    "exit status: 0 written, 1 failed, 2 bad arguments\n";
+    "exit status: 0 written, 1 failed, 2 bad arguments, 130 stopped by Ctrl+C,\n"
+    "             Ctrl+Break or the closing console (LAP_FILE as it was)\n";
 const size_t SectorSize = 512;
+const size_t WriteChunk = 1 << 20;
 
 // A lap is served as the card its file system describes: an image that is
 // not whole sectors, or holds less than its file system covers, would come
@@ -39,6 +43,19 @@ void CheckWholeSectors(const std::wstring& path, const std::vector<unsigned char
                                          " bytes, but its file system covers " + std::to_string(covered));
 }
 
+// A lap file of the same name stays as it was unless the new one is whole.
+void WriteLap(const std::wstring& path, const std::vector<unsigned char>& bytes)
+{
+    COutputFile file(path);
+    for (size_t done = 0; done < bytes.size(); done += WriteChunk)
+    {
+        size_t size = bytes.size() - done < WriteChunk ? bytes.size() - done : WriteChunk;
+        file.Write(bytes.data() + done, static_cast<DWORD>(size));
+    }
+    CInterruption::ThrowIfRequested("no lap file was written");
+    file.Commit();
+}
+
 int Run(int argc, wchar_t* argv[])
 {
     std::wstring image;
@@ -48,12 +65,13 @@ int Run(int argc, wchar_t* argv[])
     parser.AddOperand(L"LAP_FILE", lap);
     if (!parser.Parse(argc, argv))
         return ExitSuccess;
+    COutputFile::CheckTarget(lap, image);
     std::vector<unsigned char> card = ReadFileBytes(image);
     CheckWholeSectors(image, card);
     uint32_t firstDataSector = FatFirstDataSector(card.data(), card.size());
     if (firstDataSector == 0)
         throw CToolError(ExitFailed, Utf8(image) + " is not a FAT card image");
-    WriteFileBytes(lap, MakeLapFile(card.data(), card.size(), firstDataSector, firstDataSector));
+    WriteLap(lap, MakeLapFile(card.data(), card.size(), firstDataSector, firstDataSector));
     return ExitSuccess;
 }
 }

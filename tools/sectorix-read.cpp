@@ -70,21 +70,34 @@ void CheckDriveLetter(const std::wstring& drive)
         throw CToolError(ExitFailed, Utf8(drive) + " is a network drive, not a card");
     case DRIVE_CDROM:
         throw CToolError(ExitFailed, Utf8(drive) + " is a CD or DVD drive, not a card");
+    case DRIVE_NO_ROOT_DIR:
+        throw CToolError(ExitFailed, "there is no drive " + Utf8(drive) + "; give the drive letter of the card reader");
     default:
         break;
     }
+}
+
+void CheckLapFile(const std::wstring& path)
+{
+    DWORD attributes = ::GetFileAttributesW(path.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
+        throw CToolError(ExitFailed, Utf8(path) + " is a folder, not a lap file; --list-laps lists the laps in it");
 }
 
 void CheckBeforeStart(const CCommandLine& options)
 {
     if (!options.Image().empty())
         CheckImage(options.Image());
+    if (!options.Lap().empty())
+        CheckLapFile(options.Lap());
     if (!options.Drive().empty())
         CheckDriveLetter(options.Drive());
     if (!options.Telemetry().empty())
         COutputFile::CheckWritableFolder(options.Copy());
     else if (!options.Copy().empty())
-        COutputFile::CheckTarget(options.Copy());
+        COutputFile::CheckTarget(options.Copy(), options.Image().empty() ? options.Lap() : options.Image());
+    if (options.Rescue())
+        COutputFile::CheckTarget(CRescueCopier::ListPath(options.Copy()));
     if (options.InitFile().empty())
         return;
     CheckInitFile(options.InitFile(), options.Library().empty() ? DefaultCardLibrary : options.Library());

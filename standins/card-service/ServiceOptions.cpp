@@ -54,6 +54,34 @@ const SReadFaultName PlainReadFaults[] = {
     {L"apart", eReadFaultApart},
 };
 
+const wchar_t HelpOption[] = L"--help";
+const wchar_t ShortHelpOption[] = L"-h";
+const wchar_t VersionOption[] = L"--version";
+const wchar_t StopOption[] = L"--stop";
+const wchar_t OptionMark = L'-';
+
+struct SValueOption
+{
+    const wchar_t* name;
+    bool bRepeatable;
+};
+
+const SValueOption ValueOptions[] = {
+    {L"--protocol", false}, {L"--drive", true},    {L"--disk", true},         {L"--media-size", false},
+    {L"--flags", false},    {L"--code-page", false}, {L"--device-name", false}, {L"--arp-result", false},
+    {L"--record", false},   {L"--parent", false},  {L"--lifetime", false},    {L"--fault", true},
+};
+
+const SValueOption* FindValueOption(const std::wstring& name)
+{
+    for (const SValueOption& option : ValueOptions)
+    {
+        if (name == option.name)
+            return &option;
+    }
+    return nullptr;
+}
+
 const char UsageText[] =
     "usage: sectorix-card-service [OPTION...]\n"
     "       sectorix-card-service --stop\n"
@@ -82,6 +110,8 @@ const char UsageText[] =
     "                         bad=FIRST-LAST (reads that touch these sectors\n"
     "                         answer an error; repeatable)\n"
     "  --stop                 end the running stand-in\n"
+    "  -h, --help             this text\n"
+    "  --version              the version\n"
     "exit status: 0 ended, 1 could not start (or, with --stop, none runs),\n"
     "             2 bad arguments\n";
 }
@@ -92,20 +122,33 @@ bool CServiceOptions::Parse(int argc, wchar_t* argv[])
     m_flags = DefaultFlags;
     m_deviceName = DefaultDeviceName;
     m_lifetimeSeconds = DefaultLifetimeSeconds;
+    // Help and version are answered on any command line, as by the tools.
+    for (int i = 1; i < argc; ++i)
+    {
+        std::wstring word = argv[i];
+        m_bHelp = word == HelpOption || word == ShortHelpOption;
+        m_bVersion = word == VersionOption;
+        if (m_bHelp || m_bVersion)
+            return true;
+    }
+    std::vector<std::wstring> given;
     for (int i = 1; i < argc; ++i)
     {
         std::wstring option = argv[i];
-        bool bHelp = option == L"--help" || option == L"-h";
-        if (bHelp || option == L"--stop")
+        if (option == StopOption)
         {
-            if (argc != 2)
-                return Fail(option + L" stands alone");
-            m_bHelp = bHelp;
-            m_bStop = !m_bHelp;
-            return true;
+            m_bStop = argc == 2;
+            return m_bStop || Fail(option + L" stands alone");
         }
+        const SValueOption* pOption = FindValueOption(option);
+        if (!pOption)
+            return Fail(option.size() > 1 && option[0] == OptionMark ? L"unknown option " + option
+                                                                     : L"unexpected " + option);
+        if (!pOption->bRepeatable && std::find(given.begin(), given.end(), option) != given.end())
+            return Fail(option + L" is given twice");
+        given.push_back(option);
         if (i + 1 == argc)
-            return Fail(option.rfind(L"--", 0) == 0 ? option + L" needs a value" : L"unexpected " + option);
+            return Fail(option + L" needs a value");
         if (!Take(option, argv[++i]))
             return false;
     }

@@ -44,6 +44,7 @@ public:
     const std::string& Problem() const { return m_problem; }
 
     bool WantsHelp() const { return m_bHelp; }
+    bool WantsVersion() const { return m_bVersion; }
     bool WantsStop() const { return m_bStop; }
     DWORD Version() const { return m_version; }
     std::string VersionText() const;
@@ -84,6 +85,7 @@ private:
 
     std::string m_problem;
     bool m_bHelp = false;
+    bool m_bVersion = false;
     bool m_bStop = false;
     DWORD m_version;
     std::vector<SServedImage> m_images;

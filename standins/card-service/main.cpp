@@ -10,8 +10,11 @@
 #include "ServiceOptions.h"
 
 #include "Sectorix/ServiceProtocol.h"
+#include "Sectorix/SectorixVersion.h"
 
 #include <cstdio>
+#include <fcntl.h>
+#include <io.h>
 
 namespace
 {
@@ -102,16 +105,24 @@ int Serve(const CServiceOptions& options)
 
 int wmain(int argc, wchar_t* argv[])
 {
+    // Lines end as on the other tools: no carriage return in files and pipes.
+    _setmode(_fileno(stdout), _O_BINARY);
+    _setmode(_fileno(stderr), _O_BINARY);
     CServiceOptions options;
     if (!options.Parse(argc, argv))
     {
         Complain(options.Problem());
-        std::fputs(CServiceOptions::Usage(), stderr);
+        std::fprintf(stderr, "try '%s --help' for the usage\n", ProgramName);
         return ExitBadArguments;
     }
     if (options.WantsHelp())
     {
         std::fputs(CServiceOptions::Usage(), stdout);
+        return ExitEnded;
+    }
+    if (options.WantsVersion())
+    {
+        std::printf("%s %s\n", ProgramName, SECTORIX_VERSION_STRING);
         return ExitEnded;
     }
     if (options.WantsStop())
