@@ -171,6 +171,10 @@ protected:
                 waitAnswer = pSource->WaitForBurstData();
                 waiterLeft = true;
             });
+            // A host may end the link while a thread waits, not while one
+            // is still on its way into the source it is about to lose.
+            HANDLE hNoWaits = pSource->*(&TelvaneAccess::m_evNoWaits);
+            PumpUntil([&] { return waiterLeft || ::WaitForSingleObject(hNoWaits, 0) == WAIT_TIMEOUT; });
         }
         WaitFor(moment);
         End(scenario.ending);
