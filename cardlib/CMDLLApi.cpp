@@ -169,7 +169,7 @@ unsigned int CCMDLLApi::cmdllMountDataSource(const char* name, void*& handle, in
     return m_pfnMountDataSource(name, &handle, format);
 }
 
-unsigned int CCMDLLApi::cmdllGetDriveStatus(_cmdll_drive_status* status)
+unsigned int CCMDLLApi::cmdllGetDriveStatus(SECTORIX_CMDLL_DRIVE_STATUS* status)
 {
     return m_pfnGetDriveStatus(status);
 }

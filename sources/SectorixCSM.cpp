@@ -70,7 +70,7 @@ bool CSectorixCSM::TestMedia(bool)
         }
         return false;
     }
-    _cmdll_drive_status status = {};
+    SECTORIX_CMDLL_DRIVE_STATUS status = {};
     if (pCMDLL->cmdllGetDriveStatus(&status) == CARDLIB_SUCCESS && (status.flags & CCMDLLApi::DriveStatusMedium))
     {
         m_bMediaPresent = true;

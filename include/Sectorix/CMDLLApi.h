@@ -5,7 +5,7 @@
 #pragma pack(push, 1)
 
 // What cmdllGetDriveStatus fills; only the first byte's medium bit is read.
-struct _cmdll_drive_status
+struct SECTORIX_CMDLL_DRIVE_STATUS
 {
     BYTE flags;
     BYTE reserved[31];
@@ -13,7 +13,7 @@ struct _cmdll_drive_status
 
 #pragma pack(pop)
 
-static_assert(sizeof(_cmdll_drive_status) == 32, "drive status record");
+static_assert(sizeof(SECTORIX_CMDLL_DRIVE_STATUS) == 32, "drive status record");
 
 // The binding to CMDLL.DLL, the default card library: it initialises and
 // reads back cards through a data source of the library, formats a card by
@@ -34,13 +34,13 @@ public:
 
     unsigned int cmdllDoReadCard1(const char* dataSource, const char* outputFile);
     unsigned int cmdllMountDataSource(const char* name, void*& handle, int format);
-    unsigned int cmdllGetDriveStatus(_cmdll_drive_status* status);
+    unsigned int cmdllGetDriveStatus(SECTORIX_CMDLL_DRIVE_STATUS* status);
     unsigned int cmdllGetCardSize(DWORD* size);
     unsigned int cmdllCardHasBeenRead(void** dataSource);
     int cmdllSelectDrive(int index);
 
 protected:
-    typedef unsigned int(__cdecl* PFN_GetDriveStatus)(_cmdll_drive_status* status);
+    typedef unsigned int(__cdecl* PFN_GetDriveStatus)(SECTORIX_CMDLL_DRIVE_STATUS* status);
     typedef unsigned int(__cdecl* PFN_GetCardSize)(DWORD* size);
     typedef unsigned int(__cdecl* PFN_CardHasBeenRead)(void** dataSource);
     typedef unsigned int(__cdecl* PFN_DoInitCard)(const char* initFile);
