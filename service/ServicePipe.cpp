@@ -176,10 +176,14 @@ bool CSectorixService::WriteToPipe(void* data, DWORD length, const wchar_t*)
     return written == length;
 }
 
+// A connection that broke before the request went out has given its signal
+// already, and the request cleared it: nothing would wake the wait.
 SECTORIX_HEADERS* CSectorixService::ReadResponse()
 {
     for (;;)
     {
+        if (!PipeOpen())
+            return nullptr;
         DWORD result = ::WaitForSingleObjectEx(m_evResponse, INFINITE, TRUE);
         if (result == WAIT_IO_COMPLETION)
             continue;
@@ -355,6 +359,12 @@ void CSectorixService::SetReadTarget(BYTE* buffer, UINT count)
     CSingleLock pipe(&m_csPipe, TRUE);
     m_pReadTarget = buffer;
     m_qwReadRoom = buffer ? static_cast<unsigned long long>(count) * SectorSize : 0;
+}
+
+bool CSectorixService::PipeOpen()
+{
+    CSingleLock pipe(&m_csPipe, TRUE);
+    return m_hPipe != INVALID_HANDLE_VALUE;
 }
 
 unsigned long long CSectorixService::ReadRoom()

@@ -80,14 +80,26 @@ CardServiceProcess::~CardServiceProcess()
     ::DeleteFileW(m_record.c_str());
 }
 
+// The stop event and the pipe are shared by every program of the Wine
+// prefix: a test run beside this one stops this service when it starts its
+// own, and this test then talks to the other's. A service that has ended
+// already is reported, and the stop event is left alone for the other's.
 bool CardServiceProcess::Stop()
 {
     if (!m_process.hProcess)
         return false;
-    HANDLE stop = ::CreateEventW(nullptr, TRUE, FALSE, StopEventName);
-    ::SetEvent(stop);
-    bool ended = ::WaitForSingleObject(m_process.hProcess, StopBound) == WAIT_OBJECT_0;
-    ::CloseHandle(stop);
+    bool endedBefore = ::WaitForSingleObject(m_process.hProcess, 0) == WAIT_OBJECT_0;
+    if (endedBefore && m_bReady)
+        std::printf("the stand-in card service ended before its test stopped it: another program of this Wine "
+                    "prefix stopped it (a second test run in the same build tree?) or it crashed\n");
+    bool ended = endedBefore;
+    if (!endedBefore)
+    {
+        HANDLE stop = ::CreateEventW(nullptr, TRUE, FALSE, StopEventName);
+        ::SetEvent(stop);
+        ended = ::WaitForSingleObject(m_process.hProcess, StopBound) == WAIT_OBJECT_0;
+        ::CloseHandle(stop);
+    }
     if (!ended)
     {
         ::TerminateProcess(m_process.hProcess, 1);
@@ -98,7 +110,7 @@ bool CardServiceProcess::Stop()
     ::CloseHandle(m_process.hThread);
     ::CloseHandle(m_process.hProcess);
     m_process = {};
-    return ended && status == 0;
+    return !endedBefore && ended && status == 0;
 }
 
 std::vector<std::string> CardServiceProcess::ReceivedStartingWith(const std::string& prefix) const

@@ -19,7 +19,8 @@ public:
     CardServiceProcess& operator=(const CardServiceProcess&) = delete;
 
     bool IsReady() const { return m_bReady; }
-    // Asks the service to end; true if it ended by itself, with status 0.
+    // Asks the service to end; true if it was still running then and ended
+    // by itself, with status 0.
     bool Stop();
 
     // The received messages that start with the given hex bytes, as

@@ -385,6 +385,41 @@ TEST_F(ServiceTest, EveryReopenAfterABrokenReadGetsItsOwnAnswer)
     }
 }
 
+// The steps of one exchange, one at a time, on a connection of its own.
+class ExchangeSteps : public CSectorixService
+{
+public:
+    ExchangeSteps() : CSectorixService(nullptr, 0, false) {}
+
+    using CSectorixService::OpenPipe;
+    using CSectorixService::ReadResponse;
+    using CSectorixService::WriteToPipe;
+};
+
+// The connection breaks after it was made and before the request goes out,
+// as when the pipe instance it reached is already going: the request cannot
+// be written, and the wait for its answer ends at once, whatever the
+// request did to the response event.
+TEST_F(ServiceTest, RequestOnAConnectionAlreadyBrokenGetsNoAnswerAtOnce)
+{
+    StartService(V11101);
+    ExchangeSteps* pSteps = new ExchangeSteps;
+    ASSERT_NE(INVALID_HANDLE_VALUE, pSteps->OpenPipe());
+    ASSERT_TRUE(m_service->Stop());
+    m_service.reset();
+    const DWORD Poll = 10;
+    for (DWORD start = ::GetTickCount(); !Contains(Log(), "] ReadResponse: Unexpected error\r\n"); ::Sleep(Poll))
+        ASSERT_LT(::GetTickCount() - start, CallBound);
+    SECTORIX_CARD request = {};
+    request.header = { sizeof(SECTORIX_CARD), eServiceCmdOpenCard, 'E' };
+    std::optional<bool> answered = AnswerWithin(CallBound, [pSteps, &request] {
+        pSteps->WriteToPipe(&request.header, L"CSectorixService::OpenCard");
+        return pSteps->ReadResponse() == nullptr;
+    });
+    ASSERT_EQ(true, answered);
+    delete pSteps;
+}
+
 // Each operation only from the version that offers it; log lines are never
 // asked for before the version that forwards them.
 struct VersionCase

@@ -78,6 +78,7 @@ private:
     void WaitForReceiverToStop();
     void SetReadTarget(BYTE* buffer, UINT count);
     unsigned long long ReadRoom();
+    bool PipeOpen();
     void BeginExchange();
     CString LastError();
     DWORD CardMessageSize() const;
